@@ -1,0 +1,50 @@
+// The node heap, the single-source label-setting run and the timed sweep over
+// all sources.
+#pragma once
+
+#include <cstdint>
+
+#include "program_state.h"
+
+// Node heap H over positions 1..heap_count, keyed by the labels in d (a copy of
+// each key is kept in H_key). A child whose key equals its parent's wins in
+// minHeapify; decreaseKey climbs only while strictly below the parent.
+void minHeapify(int32_t i, int32_t k);
+void decreaseKey(int32_t i, int64_t key);
+void insertNode(int32_t v, int64_t key);
+int32_t extractMin();  // precondition: heap_count >= 1
+
+// First position 1..heap_count that holds node v, or 0 when v is not in the heap.
+int32_t heapPosition(int32_t v);
+
+// Sizes the labels, the heap and the settled list for num_nodes nodes and sets
+// every label to M. The sweep calls it once per network; heap() calls it when
+// the sizes do not match.
+void prepareEngine();
+
+// Shortest-path labels from user_source_node into d; adds the arcs it examines
+// to trivial_triple_comparisons and lists the nodes it reaches in settled.
+void heap();
+
+struct SweepResult {
+    int128 sum_of_distances;
+    float time_per_sweep;  // milliseconds of processor time
+};
+
+// Runs heap() from every node, four times under the processor clock, and sets
+// the triple counts.
+SweepResult sweepAllSources();
+
+// n(n-1)(n-2): the ordered triples of distinct nodes.
+int128 tripleCount(int64_t n);
+
+// Processor time from two clock readings in whole milliseconds, per sweep of four.
+float timePerSweep(uint64_t start_ms, uint64_t end_ms);
+
+// Ways of scanning the heap for a node's position; the fastest the processor
+// supports is chosen at start.
+enum class ScanVariant { portable, sse2, avx2, avx512 };
+bool scanVariantSupported(ScanVariant variant);
+void setScanVariant(ScanVariant variant);  // precondition: supported
+ScanVariant currentScanVariant();
+const char* scanVariantName(ScanVariant variant);

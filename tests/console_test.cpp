@@ -1,0 +1,233 @@
+// End-to-end runs of the built program in a fresh directory with scripted
+// standard input, and the report's formats.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+
+#include "spc_heap1.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kPrompt = "Please input network filename (or -1 to exit) : ";
+const std::string kNet4 = "p sp 4 4\na 1 2 5\na 1 3 2\na 3 2 7\na 3 4 1\n";
+const std::string kNet4Report =
+    "Sum of distances: 18\nRunning time of SP computation: T (ms)\n"
+    "trivial_triple_comparisons: 6\nnontrivial_triple_comparisons: 18\n";
+
+std::string readAll(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void writeFile(const fs::path& path, const std::string& text) {
+    std::ofstream out(path, std::ios::binary);
+    out << text;
+}
+
+// Times vary from run to run: they are replaced by T once checked to be a number.
+std::string maskTimes(const std::string& text) {
+    static const std::regex console("Running time of SP computation: [0-9]+(\\.[0-9]+)?(e\\+[0-9]+)? \\(ms\\)");
+    static const std::regex log("^(\\S+     -?[0-9]+     )[0-9]+(\\.[0-9]+)?(e\\+[0-9]+)?(     )", std::regex::multiline);
+    std::string masked = std::regex_replace(text, console, "Running time of SP computation: T (ms)");
+    return std::regex_replace(masked, log, "$1T$4");
+}
+
+bool canRunAsNobody() {
+    return geteuid() != 0 || std::system("setpriv --reuid=65534 --regid=65534 --clear-groups true 2>/dev/null") == 0;
+}
+
+class ProgramRun : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/spc_heap1_test_XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        dir_ = pattern;
+        fs::permissions(dir_, fs::perms::all);  // an unprivileged run must be able to write here
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+
+    // Runs the program in the test directory; `as_nobody` drops root first.
+    void run(const std::string& input, bool as_nobody = false) {
+        writeFile(dir_ / ".stdin", input);
+        fs::permissions(dir_ / ".stdin", fs::perms::all);
+        const std::string user =
+            as_nobody && geteuid() == 0 ? "setpriv --reuid=65534 --regid=65534 --clear-groups " : "";
+        const std::string command = "cd '" + dir_.string() + "' && " + user + "timeout 120 " + SPC_HEAP1_PATH +
+                                    " < .stdin > .stdout 2> .stderr";
+        const int raw = std::system(command.c_str());
+        ASSERT_TRUE(WIFEXITED(raw));
+        status_ = WEXITSTATUS(raw);
+        out_ = readAll(dir_ / ".stdout");
+        err_ = readAll(dir_ / ".stderr");
+    }
+    std::string log() const { return readAll(dir_ / "spc_heap_output.txt"); }
+    bool logExists() const { return fs::exists(dir_ / "spc_heap_output.txt"); }
+
+    fs::path dir_;
+    int status_ = -1;
+    std::string out_;
+    std::string err_;
+};
+
+TEST_F(ProgramRun, ExitAtTheFirstPrompt) {
+    run("-1\n");
+    EXPECT_EQ(out_, kPrompt + "exit\n");
+    EXPECT_EQ(status_, 0);
+    EXPECT_FALSE(logExists());
+}
+
+TEST_F(ProgramRun, WrongNamesAreAskedAgainAndABlankSplitsAName) {
+    run("missing.gr my net.gr\n-1\n");
+    EXPECT_EQ(out_, kPrompt + "failed. wrong filename.\n" + kPrompt + "failed. wrong filename.\n" + kPrompt +
+                        "failed. wrong filename.\n" + kPrompt + "exit\n");
+    EXPECT_EQ(status_, 0);
+}
+
+TEST_F(ProgramRun, ProcessesTheWorkedExampleAndAppendsOneLine) {
+    writeFile(dir_ / "spc_heap_output.txt", "earlier line\n");
+    writeFile(dir_ / "net4.gr", kNet4);
+    run("net4.gr\n-1\n");
+    EXPECT_EQ(maskTimes(out_), kPrompt + "opened\n" + kNet4Report + kPrompt + "exit\n");
+    EXPECT_EQ(status_, 0);
+    EXPECT_EQ(maskTimes(log()), "earlier line\nnet4.gr     18     T     6     18\n");
+    EXPECT_EQ(err_, "");  // no progress line when standard error is not a terminal
+}
+
+TEST_F(ProgramRun, TwoFilesAndTheSameFileTwice) {
+    writeFile(dir_ / "net4.gr", kNet4);
+    writeFile(dir_ / "pair.gr", "c two nodes\np sp 2 2\na 1 2 3\na 2 1 4\n");
+    run("net4.gr pair.gr net4.gr\n-1\n");
+    const std::string pair_report =
+        "Sum of distances: 7\nRunning time of SP computation: T (ms)\n"
+        "trivial_triple_comparisons: 4\nnontrivial_triple_comparisons: -4\n";
+    EXPECT_EQ(maskTimes(out_), kPrompt + "opened\n" + kNet4Report + kPrompt + "opened\n" + pair_report + kPrompt +
+                                   "opened\n" + kNet4Report + kPrompt + "exit\n");
+    EXPECT_EQ(maskTimes(log()),
+              "net4.gr     18     T     6     18\npair.gr     7     T     4     -4\nnet4.gr     18     T     6     18\n");
+}
+
+TEST_F(ProgramRun, AFileNamedMinusOneIsProcessedBeforeTheProgramEnds) {
+    writeFile(dir_ / "-1", kNet4);
+    run("-1\n");
+    EXPECT_EQ(maskTimes(out_), kPrompt + "opened\n" + kNet4Report + "exit\n");
+    EXPECT_EQ(maskTimes(log()), "-1     18     T     6     18\n");
+}
+
+TEST_F(ProgramRun, EndOfInputEndsAsForMinusOne) {
+    writeFile(dir_ / "net4.gr", kNet4);
+    run("net4.gr");
+    EXPECT_EQ(maskTimes(out_), kPrompt + "opened\n" + kNet4Report + kPrompt + "exit\n");
+    EXPECT_EQ(status_, 0);
+    run("nosuch.gr\n");
+    EXPECT_EQ(out_, kPrompt + "failed. wrong filename.\n" + kPrompt + "exit\n");
+    run("");
+    EXPECT_EQ(out_, kPrompt + "exit\n");
+}
+
+TEST_F(ProgramRun, ReadOnlyFilesDirectoriesAndFifosAreWrongNames) {
+    if (!canRunAsNobody()) GTEST_SKIP() << "cannot drop privileges here";
+    writeFile(dir_ / "readonly.gr", kNet4);
+    fs::permissions(dir_ / "readonly.gr", fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    fs::create_directory(dir_ / "folder.gr");
+    ASSERT_EQ(mkfifo((dir_ / "pipe.gr").c_str(), 0666), 0);
+    run("readonly.gr folder.gr pipe.gr -1\n", true);
+    const std::string wrong = "failed. wrong filename.\n";
+    EXPECT_EQ(out_, kPrompt + wrong + kPrompt + wrong + kPrompt + wrong + kPrompt + "exit\n");
+    EXPECT_EQ(status_, 0);
+}
+
+TEST_F(ProgramRun, UnopenableRunLogEndsTheProgramAfterTheReport) {
+    writeFile(dir_ / "net4.gr", kNet4);
+    fs::create_directory(dir_ / "spc_heap_output.txt");
+    run("net4.gr\n-1\n");
+    EXPECT_EQ(maskTimes(out_), kPrompt + "opened\n" + kNet4Report + "Failed to open file.\n");
+    EXPECT_EQ(status_, 1);
+}
+
+TEST_F(ProgramRun, RunLogWriteErrorIsNotReportedAsSuccess) {
+    writeFile(dir_ / "net4.gr", kNet4);
+    fs::create_symlink("/dev/full", dir_ / "spc_heap_output.txt");
+    run("net4.gr\n-1\n");
+    EXPECT_EQ(maskTimes(out_), kPrompt + "opened\n" + kNet4Report + "Failed to write file.\n");
+    EXPECT_EQ(status_, 1);
+}
+
+TEST_F(ProgramRun, RejectedFilesAreNeitherSweptNorLogged) {
+    const std::vector<std::pair<std::string, std::string>> files = {
+        {"badlength.gr", "p sp 3 2\na 1 2 4\na 2 3 x\n"},
+        {"cut.gr", "p sp 3 2\na 1 2 4\na 2 3"},
+        {"range.gr", "p sp 3 1\na 1 2 99999999999\n"},
+        {"noproblem.gr", "c only a comment\n"},
+        {"twoproblems.gr", "p sp 2 0\np sp 2 0\n"},
+        {"early.gr", "a 1 2 3\np sp 2 1\n"},
+        {"toomany.gr", "p sp 2 1\na 1 2 3\na 2 1 3\n"},
+        {"toofew.gr", "p sp 2 2\na 1 2 3\n"},
+        {"outside.gr", "c\nc\nc\nc\nc\np sp 4 1\na 1 9 1\n"},
+        {"nonodes.gr", "p sp 0 0\n"},
+        {"negative.gr", "p sp 2 -1\n"},
+        {"huge.gr", "p sp 2000000000 2000000000\na 1 2 3\na 2 3 4\na 3 1 5\n"},
+        {"toolarge.gr", "p sp 2000000000 1\na 1 2 3\n"},
+    };
+    std::string input;
+    for (const auto& [name, text] : files) {
+        writeFile(dir_ / name, text);
+        input += name + "\n";
+    }
+    writeFile(dir_ / "net4.gr", kNet4);
+    run(input + "net4.gr\n-1\n");
+    EXPECT_EQ(status_, 0);
+    std::istringstream lines(out_);
+    std::string line;
+    std::vector<std::string> failures;
+    while (std::getline(lines, line)) {
+        if (line.rfind("failed. ", 0) == 0) failures.push_back(line);
+    }
+    ASSERT_EQ(failures.size(), files.size()) << out_;
+    EXPECT_EQ(failures[0], "failed. line 3: length 'x' of an arc is not a number");
+    EXPECT_EQ(failures[1], "failed. line 3: length of an arc is missing at end of file");
+    EXPECT_EQ(failures[8], "failed. line 7: head 9 of arc 1 -> 9 is outside 1..4");
+    EXPECT_NE(failures[12].find("needs about"), std::string::npos) << failures[12];
+    // Every rejected file said "opened" first, then its failure, and nothing reached the log.
+    size_t opened = 0;
+    for (size_t at = out_.find("opened\n"); at != std::string::npos; at = out_.find("opened\n", at + 1)) ++opened;
+    EXPECT_EQ(opened, files.size() + 1);
+    EXPECT_EQ(maskTimes(log()), "net4.gr     18     T     6     18\n");
+}
+
+TEST(Report, IntegersAreExactFarBeyondSixtyFourBits) {
+    EXPECT_EQ(formatInteger(0), "0");
+    EXPECT_EQ(formatInteger(-12), "-12");
+    EXPECT_EQ(formatInteger(INT64_MAX), "9223372036854775807");
+    const int128 big = static_cast<int128>(INT64_MAX) * 1000 + 999;
+    EXPECT_EQ(formatInteger(big), "9223372036854775807999");
+    EXPECT_EQ(formatInteger(-big), "-9223372036854775807999");
+    const int128 lowest = -(static_cast<int128>(1) << 126) * 2;
+    EXPECT_EQ(formatInteger(lowest), "-170141183460469231731687303715884105728");
+}
+
+TEST(Report, RunLogLineUsesTheStreamsDefaultFloatNotation) {
+    user_filename = "net.gr";
+    trivial_triple_comparisons = 6;
+    nontrivial_triple_comparisons = -6;
+    EXPECT_EQ(runLogLine(18, 0.0f), "net.gr     18     0     6     -6\n");
+    EXPECT_EQ(runLogLine(18, 12.25f), "net.gr     18     12.25     6     -6\n");
+    EXPECT_EQ(runLogLine(18, 560.5f), "net.gr     18     560.5     6     -6\n");
+    EXPECT_EQ(runLogLine(18, 2500000.0f), "net.gr     18     2.5e+06     6     -6\n");
+    // Seven significant digits round to six, ties to even.
+    EXPECT_EQ(runLogLine(18, 123456.5f), "net.gr     18     123456     6     -6\n");
+    EXPECT_EQ(runLogLine(18, 123457.5f), "net.gr     18     123458     6     -6\n");
+    EXPECT_EQ(runLogLine(18, 1234.75f), "net.gr     18     1234.75     6     -6\n");
+}
+
+}  // namespace

@@ -1,0 +1,265 @@
+#include <gtest/gtest.h>
+
+#include "network_generator.h"
+#include "reference_engine.h"
+#include "shortest_path.h"
+#include "test_support.h"
+
+namespace {
+
+using Labels = std::vector<int64_t>;
+using Ids = std::vector<int32_t>;
+
+// Heap with the given ids at positions 1.. and their keys in d.
+void setHeap(const Ids& ids, const Labels& keys) {
+    num_nodes = static_cast<int32_t>(keys.size());
+    prepareEngine();
+    d = keys;
+    for (int32_t v : ids) insertNode(v, keys[static_cast<size_t>(v) - 1]);
+}
+
+Ids heapIds() { return Ids(H.begin() + 1, H.begin() + 1 + heap_count); }
+
+void loadExample() { loadArcs(4, {{1, 2, 5}, {1, 3, 2}, {3, 2, 7}, {3, 4, 1}}); }
+
+Labels runFrom(int32_t s) {
+    trivial_triple_comparisons = 0;
+    user_source_node = s;
+    heap();
+    return d;
+}
+
+TEST(NodeHeap, EqualKeysSinkBelowTheirChildrenAndTheRightChildWinsTies) {
+    setHeap({1, 2, 3}, {4, 4, 4});
+    minHeapify(1, 3);
+    EXPECT_EQ(heapIds(), (Ids{3, 2, 1}));
+}
+
+TEST(NodeHeap, DecreaseKeyClimbsOnlyWhileStrictlyBelowTheParent) {
+    setHeap({1, 2, 3, 4}, {1, 5, 6, 7});
+    decreaseKey(4, 5);  // equal to its parent at position 2: stays
+    EXPECT_EQ(heapIds(), (Ids{1, 2, 3, 4}));
+    EXPECT_EQ(d[3], 5);
+    decreaseKey(4, 0);  // below everything: to the root
+    EXPECT_EQ(heapIds(), (Ids{4, 1, 3, 2}));
+    EXPECT_EQ(H_key[1], 0);
+}
+
+TEST(NodeHeap, InsertAndExtract) {
+    setHeap({1, 2}, {3, 3, 9, 9});
+    insertNode(3, 3);  // equal to the root: stays below it
+    EXPECT_EQ(heapIds(), (Ids{1, 2, 3}));
+    insertNode(4, 2);  // below every key: becomes the root
+    EXPECT_EQ(heapIds(), (Ids{4, 1, 3, 2}));
+    EXPECT_EQ(d[3], 2);
+    EXPECT_EQ(extractMin(), 4);
+    // The last node, 2, moves to the root and sinks below its equal children.
+    EXPECT_EQ(heapIds(), (Ids{3, 1, 2}));
+    EXPECT_EQ(extractMin(), 3);
+    EXPECT_EQ(extractMin(), 1);
+    EXPECT_EQ(extractMin(), 2);
+    EXPECT_EQ(heap_count, 0);
+    minHeapify(1, 0);
+    EXPECT_EQ(heap_count, 0);
+}
+
+TEST(NodeHeap, PositionScanFindsTheFirstMatchInsideTheHeapOnly) {
+    const ScanVariant saved = currentScanVariant();
+    for (ScanVariant variant : {ScanVariant::portable, ScanVariant::sse2, ScanVariant::avx2, ScanVariant::avx512}) {
+        if (!scanVariantSupported(variant)) continue;
+        setScanVariant(variant);
+        SCOPED_TRACE(scanVariantName(variant));
+        num_nodes = 100;
+        prepareEngine();
+        for (int32_t v = 1; v <= 100; ++v) insertNode(v, 100 - v);
+        for (int32_t v = 1; v <= 100; ++v) EXPECT_EQ(H[static_cast<size_t>(heapPosition(v))], v);
+        heap_count = 37;  // the ids after position 37 are stale
+        int found = 0;
+        for (int32_t v = 1; v <= 100; ++v) {
+            const int32_t j = heapPosition(v);
+            EXPECT_LE(j, 37);
+            found += j != 0;
+        }
+        EXPECT_EQ(found, 37);
+        heap_count = 0;
+        EXPECT_EQ(heapPosition(H[1]), 0);
+    }
+    setScanVariant(saved);
+}
+
+TEST(SingleSource, WorkedExample) {
+    loadExample();
+    EXPECT_EQ(runFrom(1), (Labels{0, 5, 2, 3}));
+    EXPECT_EQ(trivial_triple_comparisons, 4);
+    EXPECT_EQ(runFrom(3), (Labels{M, 7, 0, 1}));
+    EXPECT_EQ(trivial_triple_comparisons, 2);
+    EXPECT_EQ(runFrom(2), (Labels{M, 0, M, M}));  // no outgoing arcs
+    EXPECT_EQ(trivial_triple_comparisons, 0);
+    EXPECT_EQ(deleted_node, 2);
+}
+
+TEST(SingleSource, ParallelArcsSelfLoopsAndZeroLengths) {
+    loadArcs(3, {{1, 2, 9}, {1, 2, 4}, {1, 1, 0}, {2, 3, 0}, {1, 3, 4}, {2, 2, 1}});
+    EXPECT_EQ(runFrom(1), (Labels{0, 4, 4}));
+    EXPECT_EQ(trivial_triple_comparisons, 6);  // every arc of every reached node
+}
+
+TEST(SingleSource, LabelsBeyondThe32BitRangeAreExact) {
+    std::vector<ArcTriple> arcs;
+    for (int32_t v = 1; v < 5; ++v) arcs.push_back({v, v + 1, 2147483647});
+    loadArcs(5, arcs);
+    EXPECT_EQ(runFrom(1), (Labels{0, 2147483647, 4294967294, 6442450941, 8589934588}));
+}
+
+TEST(SingleSource, NegativeLengthsGiveTheLabelSettingResult) {
+    // 1 -> 2 (1), 1 -> 3 (5), 3 -> 2 (-10), 2 -> 4 (1): node 2 is settled
+    // before the cheaper route through 3 is seen, so it keeps label 1.
+    loadArcs(4, {{1, 2, 1}, {1, 3, 5}, {3, 2, -10}, {2, 4, 1}});
+    EXPECT_EQ(runFrom(1), (Labels{0, 1, 5, 2}));
+    // 1 -> 2 (5), 1 -> 3 (1), 3 -> 2 (-3): node 2 is still in the heap and improves.
+    loadArcs(3, {{1, 2, 5}, {1, 3, 1}, {3, 2, -3}});
+    EXPECT_EQ(runFrom(1), (Labels{0, -2, 1}));
+}
+
+TEST(Sweep, WorkedExampleFigures) {
+    loadExample();
+    const SweepResult result = sweepAllSources();
+    EXPECT_TRUE(result.sum_of_distances == 18);
+    EXPECT_EQ(one_to_all_distance.size(), 4u);
+    EXPECT_TRUE(one_to_all_distance[0] == 10 && one_to_all_distance[1] == 0 && one_to_all_distance[2] == 8 &&
+                one_to_all_distance[3] == 0);
+    EXPECT_EQ(trivial_triple_comparisons, 6);
+    EXPECT_TRUE(total_triple_comparisons == 24);
+    EXPECT_TRUE(nontrivial_triple_comparisons == 18);
+    EXPECT_TRUE(triple_comparisons == 12);
+}
+
+TEST(Sweep, TinyNetworksGiveNegativeNontrivialCounts) {
+    loadArcs(2, {{1, 2, 3}, {2, 1, 4}, {2, 2, 1}});
+    EXPECT_TRUE(sweepAllSources().sum_of_distances == 7);
+    EXPECT_EQ(trivial_triple_comparisons, 6);
+    EXPECT_TRUE(nontrivial_triple_comparisons == -6);
+
+    loadArcs(1, {{1, 1, 7}, {1, 1, 2}});
+    EXPECT_TRUE(sweepAllSources().sum_of_distances == 0);
+    EXPECT_EQ(trivial_triple_comparisons, 2);
+    EXPECT_TRUE(nontrivial_triple_comparisons == -2);
+
+    NetworkSpec spec{"complete", 3, 0, 1, 1, 1};
+    const GeneratedNetwork net = generateNetwork(spec);
+    loadArcs(net.nodes, net.arcs);
+    EXPECT_TRUE(sweepAllSources().sum_of_distances == 6);
+    EXPECT_TRUE(nontrivial_triple_comparisons == -12);
+}
+
+TEST(Sweep, TripleCountsAreExactBeyond32And64Bits) {
+    EXPECT_TRUE(tripleCount(3) == 6);
+    EXPECT_TRUE(tripleCount(1) == 0 && tripleCount(2) == 0);
+    EXPECT_TRUE(tripleCount(2000) == int128{7988004000});
+    // The largest n whose triple count stays within 64 bits, and the next.
+    EXPECT_TRUE(tripleCount(2097153) == int128{9223372036852678656});
+    EXPECT_TRUE(tripleCount(2097154) == static_cast<int128>(9223385230998503424u));
+    const int128 n = 2147483647;
+    EXPECT_TRUE(tripleCount(2147483647) == n * (n - 1) * (n - 2));
+}
+
+TEST(Sweep, TimeIsAQuarterOfTheElapsedMilliseconds) {
+    EXPECT_EQ(timePerSweep(1000, 1000), 0.0f);
+    EXPECT_EQ(timePerSweep(1000, 1001), 0.25f);
+    EXPECT_EQ(timePerSweep(1000, 1002), 0.5f);
+    EXPECT_EQ(timePerSweep(0, 10000001), 2500000.25f);
+}
+
+// Networks with ties, zero lengths, parallel arcs, self-loops and negative lengths.
+std::vector<NetworkSpec> comparisonNetworks() {
+    std::vector<NetworkSpec> specs;
+    uint64_t seed = 1;
+    for (auto [lo, hi] : {std::pair<int64_t, int64_t>{1, 3}, {0, 2}, {-3, 10}, {-1000, 1000}, {1, 10000}}) {
+        specs.push_back({"random", 60, 400, seed++, lo, hi});
+        specs.push_back({"random", 150, 300, seed++, lo, hi});
+        specs.push_back({"grid", 9, 7, seed++, lo, hi});
+        specs.push_back({"complete", 25, 0, seed++, lo, hi});
+    }
+    specs.push_back({"random", 40, 40, seed++, 5, 5});
+    specs.push_back({"path", 30, 0, seed++, -2147483647 - 1, 2147483647});
+    return specs;
+}
+
+class AgainstReference : public ::testing::TestWithParam<ScanVariant> {
+protected:
+    void SetUp() override {
+        if (!scanVariantSupported(GetParam())) GTEST_SKIP() << "processor lacks " << scanVariantName(GetParam());
+        saved_ = currentScanVariant();
+        setScanVariant(GetParam());
+    }
+    void TearDown() override { setScanVariant(saved_); }
+    ScanVariant saved_ = ScanVariant::portable;
+};
+
+TEST_P(AgainstReference, LabelsAndScansAgreeFromEverySource) {
+    for (const NetworkSpec& spec : comparisonNetworks()) {
+        SCOPED_TRACE(specComment(spec));
+        const GeneratedNetwork net = generateNetwork(spec);
+        loadArcs(net.nodes, net.arcs);
+        prepareEngine();
+        for (int32_t s = 1; s <= num_nodes; ++s) {
+            ReferenceRun reference;
+            reference.run(s);
+            ASSERT_EQ(runFrom(s), reference.label) << "source " << s;
+            ASSERT_EQ(trivial_triple_comparisons, reference.scans) << "source " << s;
+        }
+    }
+}
+
+// Drives the engine's heap operations the way a run does and compares the heap
+// with the plain one after every operation.
+TEST_P(AgainstReference, HeapLayoutAgreesAfterEveryOperation) {
+    for (const NetworkSpec& spec : comparisonNetworks()) {
+        SCOPED_TRACE(specComment(spec));
+        const GeneratedNetwork net = generateNetwork(spec);
+        loadArcs(net.nodes, net.arcs);
+        for (int32_t s = 1; s <= std::min<int32_t>(num_nodes, 8); ++s) {
+            std::vector<Ids> layouts;
+            ReferenceRun reference;
+            reference.observe = [&](const Ids& h) { layouts.emplace_back(h.begin() + 1, h.end()); };
+            reference.run(s);
+
+            prepareEngine();
+            size_t step = 0;
+            auto check = [&] {
+                ASSERT_LT(step, layouts.size());
+                ASSERT_EQ(heapIds(), layouts[step]) << "source " << s << " step " << step;
+                for (int32_t i = 1; i <= heap_count; ++i) ASSERT_EQ(H_key[i], d[H[i] - 1]);
+                ++step;
+            };
+            d[s - 1] = 0;
+            insertNode(s, 0);
+            check();
+            while (heap_count > 0) {
+                const int32_t u = extractMin();
+                check();
+                for (int32_t e = point[u - 1]; e < point[u]; ++e) {
+                    const int32_t v = graph_head[e];
+                    const int64_t candidate = d[u - 1] + graph_length[e];
+                    if (candidate >= d[v - 1]) continue;
+                    if (d[v - 1] == M) {
+                        insertNode(v, candidate);
+                        check();
+                    } else if (const int32_t j = heapPosition(v)) {
+                        decreaseKey(j, candidate);
+                        check();
+                    }
+                }
+            }
+            EXPECT_EQ(step, layouts.size());
+            EXPECT_EQ(d, reference.label);
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(ScanVariants, AgainstReference,
+                         ::testing::Values(ScanVariant::portable, ScanVariant::sse2, ScanVariant::avx2,
+                                           ScanVariant::avx512),
+                         [](const auto& info) { return std::string(scanVariantName(info.param)); });
+
+}  // namespace

@@ -1,0 +1,96 @@
+// spc_gen: writes a seeded network of a chosen family in the format spc_heap1 reads.
+#include <cerrno>
+#include <charconv>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "network_generator.h"
+
+namespace {
+
+const char* const kUsage =
+    "usage: spc_gen FAMILY SIZES [--seed S] [--lengths LO HI] [-o FILE]\n"
+    "  grid W H      W x H nodes, arcs both ways between horizontal and vertical neighbours\n"
+    "  random N M    the cycle 1 -> 2 -> ... -> N -> 1, then M-N arcs with random tail and head\n"
+    "  complete N    every ordered pair of distinct nodes\n"
+    "  path N        1 -> 2 -> ... -> N\n"
+    "  --seed S      seed of the random lengths and arcs (default 1)\n"
+    "  --lengths LO HI  arc lengths drawn uniformly from LO..HI (default 1 100)\n"
+    "  -o FILE       write to FILE instead of standard output\n";
+
+int usageError(const std::string& why) {
+    std::fprintf(stderr, "spc_gen: %s (spc_gen --help for usage)\n", why.c_str());
+    return 2;
+}
+
+template <typename T>
+bool parseNumber(const char* text, T& out) {
+    const char* end = text + std::strlen(text);
+    const auto result = std::from_chars(text, end, out);
+    return result.ec == std::errc() && result.ptr == end && end != text;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    NetworkSpec spec;
+    std::string output;
+    std::vector<const char*> sizes;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        const size_t left = args.size() - i - 1;
+        if (a == "--help" || a == "-h") {
+            std::fputs(kUsage, stdout);
+            return 0;
+        } else if (a == "--seed") {
+            if (left < 1 || !parseNumber(argv[i + 2], spec.seed)) return usageError("--seed needs a whole number");
+            i += 1;
+        } else if (a == "--lengths") {
+            if (left < 2 || !parseNumber(argv[i + 2], spec.min_length) || !parseNumber(argv[i + 3], spec.max_length)) {
+                return usageError("--lengths needs two whole numbers LO HI");
+            }
+            i += 2;
+        } else if (a == "-o") {
+            if (left < 1) return usageError("-o needs a file name");
+            output = args[++i];
+        } else if (a.size() > 1 && a[0] == '-' && (a[1] < '0' || a[1] > '9')) {
+            return usageError("unknown option " + a);
+        } else if (spec.family.empty()) {
+            spec.family = a;
+        } else {
+            sizes.push_back(argv[i + 1]);
+        }
+    }
+    if (spec.family.empty()) return usageError("no family given");
+    const size_t wanted = (spec.family == "grid" || spec.family == "random") ? 2 : 1;
+    if (spec.family == "grid" || spec.family == "random" || spec.family == "complete" || spec.family == "path") {
+        if (sizes.size() != wanted) {
+            return usageError(spec.family + " takes " + std::to_string(wanted) + " size" + (wanted == 2 ? "s" : ""));
+        }
+        if (!parseNumber(sizes[0], spec.first) || (wanted == 2 && !parseNumber(sizes[1], spec.second))) {
+            return usageError("sizes must be whole numbers");
+        }
+    }
+    const std::string why = checkSpec(spec);
+    if (!why.empty()) return usageError(why);
+
+    const GeneratedNetwork network = generateNetwork(spec);
+    std::FILE* out = output.empty() ? stdout : std::fopen(output.c_str(), "wb");
+    if (out == nullptr) {
+        std::fprintf(stderr, "spc_gen: cannot open %s for writing: %s\n", output.c_str(), std::strerror(errno));
+        return 1;
+    }
+    bool ok = writeNetwork(out, spec, network);
+    ok = (std::fflush(out) == 0) && ok;
+    if (!output.empty()) ok = (std::fclose(out) == 0) && ok;
+    if (!ok) {
+        std::fprintf(stderr, "spc_gen: write error on %s: %s\n", output.empty() ? "standard output" : output.c_str(),
+                     std::strerror(errno));
+        if (!output.empty()) std::remove(output.c_str());  // no partial file that looks complete
+        return 1;
+    }
+    return 0;
+}
