@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdio>
 #include <ctime>
+#include <string>
 #include <unistd.h>
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -95,7 +96,66 @@ uint64_t processorMilliseconds() {
     return static_cast<uint64_t>(std::clock()) * 1000 / CLOCKS_PER_SEC;
 }
 
+// The self-updating progress line of a long sweep.
+std::FILE* progress_stream = nullptr;
+int progress_first_ms = 500;
+int progress_refresh_ms = 250;
+
+// Sources run between two looks at the clock: cheap against even a small run.
+constexpr int32_t kSourcesPerLook = 8;
+
+struct ProgressLine {
+    using Clock = std::chrono::steady_clock;
+    std::FILE* out = nullptr;
+    Clock::time_point start;
+    Clock::time_point next;
+    bool shown = false;
+
+    void begin() {
+        out = progress_stream != nullptr ? progress_stream : (isatty(STDERR_FILENO) ? stderr : nullptr);
+        start = Clock::now();
+        next = start + std::chrono::milliseconds(progress_first_ms);
+    }
+
+    static std::string duration(double seconds) {
+        const long s = static_cast<long>(seconds + 0.5);
+        char text[32];
+        if (s >= 3600) {
+            std::snprintf(text, sizeof text, "%ldh %02ldm", s / 3600, s / 60 % 60);
+        } else {
+            std::snprintf(text, sizeof text, "%ldm %02lds", s / 60, s % 60);
+        }
+        return text;
+    }
+
+    // Shows the share done when the refresh time has come.
+    void update(int64_t done, int64_t total) {
+        const Clock::time_point now = Clock::now();
+        if (now < next) return;
+        next = now + std::chrono::milliseconds(progress_refresh_ms);
+        const double elapsed = std::chrono::duration<double>(now - start).count();
+        const double share = static_cast<double>(done) / static_cast<double>(total);
+        const double left = share > 0 ? elapsed * (1 - share) / share : 0;
+        std::fprintf(out, "\rsweeping: %5.1f%% of 4 repetitions, %s elapsed, about %s left\x1b[K", 100 * share,
+                     duration(elapsed).c_str(), duration(left).c_str());
+        std::fflush(out);
+        shown = true;
+    }
+
+    void end() {
+        if (!shown) return;
+        std::fputs("\r\x1b[K", out);  // erase the line
+        std::fflush(out);
+    }
+};
+
 }  // namespace
+
+void setProgressStream(std::FILE* stream, int first_after_ms, int refresh_ms) {
+    progress_stream = stream;
+    progress_first_ms = first_after_ms;
+    progress_refresh_ms = refresh_ms;
+}
 
 bool scanVariantSupported(ScanVariant variant) {
     switch (variant) {
@@ -241,6 +301,9 @@ SweepResult sweepAllSources() {
     const int32_t n = num_nodes;
     one_to_all_distance.assign(n > 0 ? static_cast<size_t>(n) : 0, 0);
     prepareEngine();
+    ProgressLine progress;
+    progress.begin();
+    int32_t until_look = kSourcesPerLook;
     my_timer = processorMilliseconds();
     for (int repetition = 0; repetition < 4; ++repetition) {
         trivial_triple_comparisons = 0;
@@ -253,9 +316,14 @@ SweepResult sweepAllSources() {
             int128 sum = 0;
             for (int32_t i = 0; i < settled_count; ++i) sum += d[static_cast<size_t>(settled[static_cast<size_t>(i)]) - 1];
             one_to_all_distance[static_cast<size_t>(s) - 1] = sum;
+            if (progress.out != nullptr && --until_look == 0) {
+                until_look = kSourcesPerLook;
+                progress.update(int64_t{repetition} * n + s, int64_t{4} * n);
+            }
         }
     }
     const float time = timePerSweep(my_timer, processorMilliseconds());
+    progress.end();
 
     int128 sum_of_distances = 0;
     for (int128 x : one_to_all_distance) sum_of_distances += x;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 
 #include "program_state.h"
 
@@ -34,6 +35,11 @@ struct SweepResult {
 // Runs heap() from every node, four times under the processor clock, and sets
 // the triple counts.
 SweepResult sweepAllSources();
+
+// Where sweeps show their progress line. By default (nullptr) a sweep shows it
+// on standard error when that is a terminal, and nowhere otherwise; tests name
+// a stream and shorter delays.
+void setProgressStream(std::FILE* stream, int first_after_ms = 500, int refresh_ms = 250);
 
 // n(n-1)(n-2): the ordered triples of distinct nodes.
 int128 tripleCount(int64_t n);

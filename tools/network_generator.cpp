@@ -1,5 +1,6 @@
 #include "network_generator.h"
 
+#include <algorithm>
 #include <charconv>
 #include <limits>
 
@@ -68,44 +69,54 @@ int64_t specArcs(const NetworkSpec& spec) {
     return n - 1;
 }
 
-GeneratedNetwork generateNetwork(const NetworkSpec& spec) {
+namespace {
+
+// Calls sink(tail, head, length) for every arc in file order.
+template <typename Sink>
+void forEachArc(const NetworkSpec& spec, Sink sink) {
     std::mt19937_64 engine(spec.seed);
     auto length = [&] { return uniformInteger(engine, spec.min_length, spec.max_length); };
-    GeneratedNetwork net;
-    net.nodes = static_cast<int32_t>(specNodes(spec));
-    net.arcs.reserve(static_cast<size_t>(specArcs(spec)));
-    const int64_t n = net.nodes;
+    const int64_t n = specNodes(spec);
     if (spec.family == "grid") {
         const int64_t w = spec.first, h = spec.second;
         for (int64_t y = 0; y < h; ++y) {
             for (int64_t x = 0; x < w; ++x) {
                 const int64_t v = y * w + x + 1;
                 if (x + 1 < w) {
-                    net.arcs.push_back(arc(v, v + 1, length()));
-                    net.arcs.push_back(arc(v + 1, v, length()));
+                    sink(arc(v, v + 1, length()));
+                    sink(arc(v + 1, v, length()));
                 }
                 if (y + 1 < h) {
-                    net.arcs.push_back(arc(v, v + w, length()));
-                    net.arcs.push_back(arc(v + w, v, length()));
+                    sink(arc(v, v + w, length()));
+                    sink(arc(v + w, v, length()));
                 }
             }
         }
     } else if (spec.family == "random") {
-        for (int64_t v = 1; v <= n; ++v) net.arcs.push_back(arc(v, v % n + 1, length()));
+        for (int64_t v = 1; v <= n; ++v) sink(arc(v, v % n + 1, length()));
         for (int64_t k = n; k < spec.second; ++k) {
             const int64_t tail = uniformInteger(engine, 1, n);
             const int64_t head = uniformInteger(engine, 1, n);
-            net.arcs.push_back(arc(tail, head, length()));
+            sink(arc(tail, head, length()));
         }
     } else if (spec.family == "complete") {
         for (int64_t u = 1; u <= n; ++u) {
             for (int64_t v = 1; v <= n; ++v) {
-                if (u != v) net.arcs.push_back(arc(u, v, length()));
+                if (u != v) sink(arc(u, v, length()));
             }
         }
     } else {
-        for (int64_t v = 1; v < n; ++v) net.arcs.push_back(arc(v, v + 1, length()));
+        for (int64_t v = 1; v < n; ++v) sink(arc(v, v + 1, length()));
     }
+}
+
+}  // namespace
+
+GeneratedNetwork generateNetwork(const NetworkSpec& spec) {
+    GeneratedNetwork net;
+    net.nodes = static_cast<int32_t>(specNodes(spec));
+    net.arcs.reserve(static_cast<size_t>(specArcs(spec)));
+    forEachArc(spec, [&net](const ArcTriple& a) { net.arcs.push_back(a); });
     return net;
 }
 
@@ -119,43 +130,43 @@ std::string specComment(const NetworkSpec& spec) {
 
 namespace {
 
-// Appends the header and the arc lines to `out` through `flush`, which takes
-// each full chunk. Returns false as soon as a flush fails.
+// Formats the network into chunks of text and hands each full chunk to
+// `flush`. Returns false as soon as a flush fails.
 template <typename Flush>
-bool emitNetwork(const NetworkSpec& spec, const GeneratedNetwork& net, Flush flush) {
-    std::string chunk = specComment(spec) + "\np sp " + std::to_string(net.nodes) + " " +
-                        std::to_string(net.arcs.size()) + "\n";
+bool emitNetwork(const NetworkSpec& spec, Flush flush) {
+    const std::string header = specComment(spec) + "\np sp " + std::to_string(specNodes(spec)) + " " +
+                               std::to_string(specArcs(spec)) + "\n";
     constexpr size_t kChunk = 1 << 20;
-    chunk.reserve(kChunk + 64);
-    char field[16];
-    for (const ArcTriple& a : net.arcs) {
-        chunk += 'a';
+    constexpr size_t kLongestLine = 40;  // "a" and three 11-character fields with blanks
+    std::vector<char> chunk(kChunk + header.size() + kLongestLine);
+    char* const begin = chunk.data();
+    char* at = std::copy(header.begin(), header.end(), begin);
+    bool ok = true;
+    forEachArc(spec, [&](const ArcTriple& a) {
+        *at++ = 'a';
         for (int32_t x : a) {
-            chunk += ' ';
-            const auto end = std::to_chars(field, field + sizeof field, x).ptr;
-            chunk.append(field, end);
+            *at++ = ' ';
+            at = std::to_chars(at, at + 11, x).ptr;
         }
-        chunk += '\n';
-        if (chunk.size() >= kChunk) {
-            if (!flush(chunk)) return false;
-            chunk.clear();
+        *at++ = '\n';
+        if (static_cast<size_t>(at - begin) >= kChunk) {
+            ok = ok && flush(begin, static_cast<size_t>(at - begin));
+            at = begin;
         }
-    }
-    return flush(chunk);
+    });
+    return ok && flush(begin, static_cast<size_t>(at - begin));
 }
 
 }  // namespace
 
-bool writeNetwork(std::FILE* out, const NetworkSpec& spec, const GeneratedNetwork& network) {
-    return emitNetwork(spec, network, [out](const std::string& chunk) {
-        return std::fwrite(chunk.data(), 1, chunk.size(), out) == chunk.size();
-    });
+bool writeNetwork(std::FILE* out, const NetworkSpec& spec) {
+    return emitNetwork(spec, [out](const char* text, size_t size) { return std::fwrite(text, 1, size, out) == size; });
 }
 
-std::string networkText(const NetworkSpec& spec, const GeneratedNetwork& network) {
+std::string networkText(const NetworkSpec& spec) {
     std::string text;
-    emitNetwork(spec, network, [&text](const std::string& chunk) {
-        text += chunk;
+    emitNetwork(spec, [&text](const char* chunk, size_t size) {
+        text.append(chunk, size);
         return true;
     });
     return text;

@@ -36,11 +36,12 @@ GeneratedNetwork generateNetwork(const NetworkSpec& spec);
 // The comment line that names the family and every parameter, without newline.
 std::string specComment(const NetworkSpec& spec);
 
-// Writes the network in the format the program reads. False on a write error.
-bool writeNetwork(std::FILE* out, const NetworkSpec& spec, const GeneratedNetwork& network);
+// Writes the network in the format the program reads, generating it on the
+// way. False on a write error.
+bool writeNetwork(std::FILE* out, const NetworkSpec& spec);
 
 // The network as text, for tests and benchmarks.
-std::string networkText(const NetworkSpec& spec, const GeneratedNetwork& network);
+std::string networkText(const NetworkSpec& spec);
 
 // Uniform integer in lo..hi from a 64-bit engine, by rejection, so that the
 // sequence is the same with every standard library.

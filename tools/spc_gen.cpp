@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include <sys/stat.h>
+
 #include "network_generator.h"
 
 namespace {
@@ -77,19 +79,22 @@ int main(int argc, char** argv) {
     const std::string why = checkSpec(spec);
     if (!why.empty()) return usageError(why);
 
-    const GeneratedNetwork network = generateNetwork(spec);
+    // Only a regular file (or a new one) is removed after a failed write: never a device.
+    struct stat target {};
+    const bool removable = !output.empty() && (stat(output.c_str(), &target) != 0 || S_ISREG(target.st_mode));
+
     std::FILE* out = output.empty() ? stdout : std::fopen(output.c_str(), "wb");
     if (out == nullptr) {
         std::fprintf(stderr, "spc_gen: cannot open %s for writing: %s\n", output.c_str(), std::strerror(errno));
         return 1;
     }
-    bool ok = writeNetwork(out, spec, network);
+    bool ok = writeNetwork(out, spec);
     ok = (std::fflush(out) == 0) && ok;
     if (!output.empty()) ok = (std::fclose(out) == 0) && ok;
     if (!ok) {
         std::fprintf(stderr, "spc_gen: write error on %s: %s\n", output.empty() ? "standard output" : output.c_str(),
                      std::strerror(errno));
-        if (!output.empty()) std::remove(output.c_str());  // no partial file that looks complete
+        if (removable) std::remove(output.c_str());  // no partial file that looks complete
         return 1;
     }
     return 0;
