@@ -19,6 +19,7 @@ int32_t heap_count = 0;
 std::vector<int64_t> d;
 std::vector<int32_t> settled;
 int32_t settled_count = 0;
+int128 settled_sum = 0;
 int32_t deleted_node = 0;
 int32_t user_source_node = 0;
 std::vector<int128> one_to_all_distance;

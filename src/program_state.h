@@ -38,6 +38,7 @@ extern int32_t heap_count;            // number of nodes in the heap
 extern std::vector<int64_t> d;        // labels, d[v-1] for node v
 extern std::vector<int32_t> settled;  // nodes extracted by the last run, in order
 extern int32_t settled_count;
+extern int128 settled_sum;            // sum of the labels of the settled nodes: the finite labels
 extern int32_t deleted_node;      // node most recently extracted
 extern int32_t user_source_node;  // source of the current run
 extern std::vector<int128> one_to_all_distance;  // per source: sum of finite labels

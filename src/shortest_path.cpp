@@ -2,7 +2,9 @@
 
 #include <chrono>
 #include <cstdio>
+#include <algorithm>
 #include <ctime>
+#include <functional>
 #include <string>
 #include <unistd.h>
 
@@ -24,47 +26,62 @@ int32_t scanPortable(const int32_t* h, int32_t count, int32_t v) {
     return 0;
 }
 
-// Position of the first match at or after j, accepted only inside the heap.
-inline int32_t matchAt(int32_t j, unsigned mask, int32_t count) {
-    const int32_t p = j + __builtin_ctz(mask);
-    return p <= count ? p : 0;
-}
-
+// The vector scans search from the end of the heap down. A node is in the heap
+// at most once, so the position they find is the first one that holds it, as
+// in the forward scan; but the nodes whose labels improve tend to have large
+// labels, and those sit near the bottom of the heap, which is its end.
+// Positions past the heap hold stale ids, so only positions 1..count are read
+// as candidates: full blocks from the top, then the rest from position 1 with
+// the positions beyond it masked off.
 #ifdef SPC_X86
 int32_t scanSse2(const int32_t* h, int32_t count, int32_t v) {
     const __m128i key = _mm_set1_epi32(v);
-    for (int32_t j = 1; j <= count; j += 8) {
+    auto match = [&](int32_t j) {
         const __m128i a = _mm_cmpeq_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(h + j)), key);
         const __m128i b = _mm_cmpeq_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(h + j + 4)), key);
-        const unsigned mask = static_cast<unsigned>(_mm_movemask_ps(_mm_castsi128_ps(a))) |
-                              static_cast<unsigned>(_mm_movemask_ps(_mm_castsi128_ps(b))) << 4;
-        if (mask != 0) return matchAt(j, mask, count);
+        return static_cast<unsigned>(_mm_movemask_ps(_mm_castsi128_ps(a))) |
+               static_cast<unsigned>(_mm_movemask_ps(_mm_castsi128_ps(b))) << 4;
+    };
+    int32_t j = count + 1;
+    while (j > 8) {
+        j -= 8;
+        if (const unsigned m = match(j)) return j + __builtin_ctz(m);
     }
-    return 0;
+    const unsigned m = match(1) & ((1u << (j - 1)) - 1);
+    return m != 0 ? 1 + __builtin_ctz(m) : 0;
 }
 
 __attribute__((target("avx2"))) int32_t scanAvx2(const int32_t* h, int32_t count, int32_t v) {
     const __m256i key = _mm256_set1_epi32(v);
-    for (int32_t j = 1; j <= count; j += 16) {
+    auto match = [&](int32_t j) __attribute__((target("avx2"))) {
         const __m256i a = _mm256_cmpeq_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(h + j)), key);
         const __m256i b = _mm256_cmpeq_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(h + j + 8)), key);
-        if (!_mm256_testz_si256(_mm256_or_si256(a, b), _mm256_or_si256(a, b))) {
-            const unsigned mask = static_cast<unsigned>(_mm256_movemask_ps(_mm256_castsi256_ps(a))) |
-                                  static_cast<unsigned>(_mm256_movemask_ps(_mm256_castsi256_ps(b))) << 8;
-            return matchAt(j, mask, count);
-        }
+        return static_cast<unsigned>(_mm256_movemask_ps(_mm256_castsi256_ps(a))) |
+               static_cast<unsigned>(_mm256_movemask_ps(_mm256_castsi256_ps(b))) << 8;
+    };
+    int32_t j = count + 1;
+    while (j > 16) {
+        j -= 16;
+        if (const unsigned m = match(j)) return j + __builtin_ctz(m);
     }
-    return 0;
+    const unsigned m = match(1) & ((1u << (j - 1)) - 1);
+    return m != 0 ? 1 + __builtin_ctz(m) : 0;
 }
 
 __attribute__((target("avx512f"))) int32_t scanAvx512(const int32_t* h, int32_t count, int32_t v) {
     const __m512i key = _mm512_set1_epi32(v);
-    for (int32_t j = 1; j <= count; j += 32) {
+    auto match = [&](int32_t j) __attribute__((target("avx512f"))) {
         const unsigned a = _mm512_cmpeq_epi32_mask(_mm512_loadu_si512(h + j), key);
         const unsigned b = _mm512_cmpeq_epi32_mask(_mm512_loadu_si512(h + j + 16), key);
-        if ((a | b) != 0) return matchAt(j, a | b << 16, count);
+        return a | b << 16;
+    };
+    int32_t j = count + 1;
+    while (j > 32) {
+        j -= 32;
+        if (const unsigned m = match(j)) return j + __builtin_ctz(m);
     }
-    return 0;
+    const unsigned m = match(1) & ((1u << (j - 1)) - 1);  // fewer than 32 positions left
+    return m != 0 ? 1 + __builtin_ctz(m) : 0;
 }
 #endif
 
@@ -185,39 +202,110 @@ const char* scanVariantName(ScanVariant variant) {
     }
 }
 
-void minHeapify(int32_t i, int32_t k) {
-    int32_t* h = H.data();
-    int64_t* key = H_key.data();
-    const int32_t moving = h[i];
+namespace {
+
+// The heap operations over raw arrays, so that the single-source run keeps its
+// pointers and the heap size in registers. Holes move instead of swaps.
+
+// Index of the child of i that moves up: the right one wins a tie with the
+// left. Reads key[2i+1] even when it is past k (the arrays have room for it)
+// but only uses it inside the heap.
+inline int64_t smallerChild(const int64_t* key, int64_t left, int64_t k) {
+    return left + ((left < k) & (key[left + 1] <= key[left]));
+}
+
+// Restores heap order downward from position i in a heap of k elements: a
+// child whose key is at most the moving key moves up.
+inline void siftDown(int32_t* id, int64_t* key, int64_t i, int64_t k) {
+    const int32_t moving = id[i];
     const int64_t moving_key = key[i];
-    // Move a hole down instead of swapping. The right child wins a tie with the
-    // left, and a child whose key equals the moving one still moves up.
-    for (;;) {
-        const int64_t left = 2 * static_cast<int64_t>(i);
-        if (left > k) break;
-        int64_t child = left;
-        if (left < k && key[left + 1] <= key[left]) child = left + 1;
+    for (int64_t child = 2 * i; child <= k; child = 2 * i) {
+        child = smallerChild(key, child, k);
         if (key[child] > moving_key) break;
-        h[i] = h[child];
+        id[i] = id[child];
         key[i] = key[child];
-        i = static_cast<int32_t>(child);
+        i = child;
     }
-    h[i] = moving;
+    id[i] = moving;
     key[i] = moving_key;
 }
 
-void decreaseKey(int32_t i, int64_t key) {
-    int32_t* h = H.data();
-    int64_t* hk = H_key.data();
-    const int32_t v = h[i];
-    d[static_cast<size_t>(v) - 1] = key;
-    while (i > 1 && key < hk[i / 2]) {  // equal keys stop the climb
-        h[i] = h[i / 2];
-        hk[i] = hk[i / 2];
+// The same from the root, for extraction, where the moving element came from
+// the bottom and nearly always goes back there: it first follows the path of
+// moving children to a leaf without comparing, then climbs back while its
+// parent's key is greater. The path's keys never decrease downward, so it
+// stops exactly where siftDown would have put it: below every path key that
+// is at most its own, above every one that is greater.
+//
+// In a heap of k elements the levels above floor(log2 k) are full, so the
+// descent takes that many steps less one without any test of the size, and
+// the last step, which may find no child, is done without a branch.
+inline void siftDownFromRoot(int32_t* id, int64_t* key, int64_t k) {
+    if (k < 2) return;
+    const int32_t moving = id[1];
+    const int64_t moving_key = key[1];
+    const int depth = 63 - __builtin_clzll(static_cast<unsigned long long>(k));
+    int64_t i = 1;
+    int level = 1;
+    // Two levels a step: the four grandchildren's keys are loaded with the two
+    // children's, so the choice of grandchild waits for no further load.
+    for (; level + 1 < depth; level += 2) {
+        const int64_t* pair = key + 2 * i;
+        const int64_t* grand = key + 4 * i;
+        const bool right = pair[1] <= pair[0];
+        const int64_t child = 2 * i + right;
+        // Selected with a mask: a branch here would be mispredicted half the time.
+        const int64_t mask = -static_cast<int64_t>(right);
+        const int64_t g0 = grand[0] ^ ((grand[0] ^ grand[2]) & mask);
+        const int64_t g1 = grand[1] ^ ((grand[1] ^ grand[3]) & mask);
+        const int64_t grandchild = 2 * child + (g1 <= g0);
+        id[i] = id[child];
+        key[i] = key[child];
+        id[child] = id[grandchild];
+        key[child] = key[grandchild];
+        i = grandchild;
+    }
+    if (level < depth) {
+        const int64_t child = 2 * i + (key[2 * i + 1] <= key[2 * i]);
+        id[i] = id[child];
+        key[i] = key[child];
+        i = child;
+    }
+    const bool has_child = 2 * i <= k;
+    const int64_t left = has_child ? 2 * i : 0;  // position 0 is a harmless read
+    const int64_t child = has_child ? smallerChild(key, left, k) : i;
+    id[i] = id[child];
+    key[i] = key[child];
+    i = child;
+    while (i > 1 && key[i / 2] > moving_key) {
+        id[i] = id[i / 2];
+        key[i] = key[i / 2];
         i /= 2;
     }
-    h[i] = v;
-    hk[i] = key;
+    id[i] = moving;
+    key[i] = moving_key;
+}
+
+// Puts node v with key kv at position i and moves it up while its key is
+// strictly below its parent's: equal keys stop the climb.
+inline void climb(int32_t* id, int64_t* key, int64_t i, int32_t v, int64_t kv) {
+    while (i > 1 && kv < key[i / 2]) {
+        id[i] = id[i / 2];
+        key[i] = key[i / 2];
+        i /= 2;
+    }
+    id[i] = v;
+    key[i] = kv;
+}
+
+}  // namespace
+
+void minHeapify(int32_t i, int32_t k) { siftDown(H.data(), H_key.data(), i, k); }
+
+void decreaseKey(int32_t i, int64_t key) {
+    const int32_t v = H[static_cast<size_t>(i)];
+    d[static_cast<size_t>(v) - 1] = key;
+    climb(H.data(), H_key.data(), i, v, key);
 }
 
 void insertNode(int32_t v, int64_t key) {
@@ -227,18 +315,29 @@ void insertNode(int32_t v, int64_t key) {
 }
 
 int32_t extractMin() {
-    const int32_t root = H[1];
-    H[1] = H[static_cast<size_t>(heap_count)];
-    H_key[1] = H_key[static_cast<size_t>(heap_count)];
+    int32_t* id = H.data();
+    int64_t* key = H_key.data();
+    const int32_t root = id[1];
+    id[1] = id[heap_count];
+    key[1] = key[heap_count];
     --heap_count;
-    minHeapify(1, heap_count);
+    siftDownFromRoot(id, key, heap_count);
     return root;
 }
 
 int32_t heapPosition(int32_t v) { return scan_function(H.data(), heap_count, v); }
 
+// Heads and candidate labels of the arcs of the node being scanned that may
+// improve their head's label, sized for the largest out-degree.
+std::vector<int32_t> improving_head;
+std::vector<int64_t> improving_label;
+
 void prepareEngine() {
     const size_t n = num_nodes > 0 ? static_cast<size_t>(num_nodes) : 0;
+    int32_t max_degree = 0;
+    for (size_t u = 1; u < point.size() && u <= n; ++u) max_degree = std::max(max_degree, point[u] - point[u - 1]);
+    improving_head.assign(static_cast<size_t>(max_degree) + 1, 0);
+    improving_label.assign(static_cast<size_t>(max_degree) + 1, 0);
     d.assign(n, M);
     H.assign(n + 1 + kScanPadding, 0);
     H_key.assign(n + 2, 0);
@@ -249,45 +348,84 @@ void prepareEngine() {
 
 void heap() {
     if (d.size() != static_cast<size_t>(num_nodes)) prepareEngine();
-    int64_t* label = d.data();
-    // Only the nodes the previous run reached carry a label other than M.
-    for (int32_t i = 0; i < settled_count; ++i) label[settled[static_cast<size_t>(i)] - 1] = M;
-    settled_count = 0;
-    deleted_node = 0;
+    int64_t* const label = d.data();
+    int32_t* const reached = settled.data();
+    // Only the nodes the previous run reached carry a label other than M: few
+    // are set back one by one, many with one pass over the whole array.
+    if (settled_count < num_nodes / 8) {
+        for (int32_t i = 0; i < settled_count; ++i) label[reached[i] - 1] = M;
+    } else {
+        std::fill(d.begin(), d.end(), M);
+    }
+
+    int32_t* const id = H.data();
+    int64_t* const key = H_key.data();
+    const int32_t* const first_arc = point.data();
+    const int32_t* const head = graph_head.data();
+    const int32_t* const length = graph_length.data();
+    const ScanFunction scan = scan_function;
+    int32_t* const improving_v = improving_head.data();
+    int64_t* const improving_c = improving_label.data();
 
     const int32_t s = user_source_node;
     label[s - 1] = 0;
-    heap_count = 1;
-    H[1] = s;
-    H_key[1] = 0;
-
-    const int32_t* first_arc = point.data();
-    const int32_t* head = graph_head.data();
-    const int32_t* length = graph_length.data();
-    int32_t* reached = settled.data();
+    id[1] = s;
+    key[1] = 0;
+    int64_t count = 1;
+    int32_t reached_count = 0;
+    int32_t u = 0;
     int64_t scans = 0;
-    while (heap_count > 0) {
-        const int32_t u = extractMin();
-        deleted_node = u;
-        reached[settled_count++] = u;
-        const int64_t du = label[u - 1];
+    int128 sum = 0;
+    while (count > 0) {
+        // Extract the minimum.
+        u = id[1];
+        const int64_t du = key[1];
+        id[1] = id[count];
+        key[1] = key[count];
+        --count;
+        siftDownFromRoot(id, key, count);
+        reached[reached_count++] = u;
+        sum += du;  // an extracted node keeps its label
+
+        // First, without branches, the arcs whose candidate beats the head's
+        // label as it is now. Labels only fall while u's arcs are examined, so
+        // every arc that improves its head in slot order is among them; the
+        // second loop takes them in slot order and tests each again, as a
+        // parallel arc before it may have lowered the label already.
         const int32_t end = first_arc[u];
         scans += end - first_arc[u - 1];
+        int32_t improving = 0;
         for (int32_t e = first_arc[u - 1]; e < end; ++e) {
             const int32_t v = head[e];
             const int64_t candidate = du + length[e];
+            improving_v[improving] = v;
+            improving_c[improving] = candidate;
+            improving += candidate < label[v - 1];
+        }
+        for (int32_t a = 0; a < improving; ++a) {
+            const int32_t v = improving_v[a];
+            const int64_t candidate = improving_c[a];
             const int64_t dv = label[v - 1];
             if (candidate >= dv) continue;
-            if (dv == M) {
-                insertNode(v, candidate);
+            if (dv == M) {  // not yet in the heap: insert
+                label[v - 1] = candidate;
+                ++count;
+                climb(id, key, count, v, candidate);
             } else {
                 // Without a node-to-position table the heap is searched; a node
                 // already extracted is not found and keeps its label.
-                const int32_t j = heapPosition(v);
-                if (j != 0) decreaseKey(j, candidate);
+                const int32_t j = scan(id, static_cast<int32_t>(count), v);
+                if (j != 0) {
+                    label[v - 1] = candidate;
+                    climb(id, key, j, v, candidate);
+                }
             }
         }
     }
+    heap_count = 0;
+    settled_count = reached_count;
+    deleted_node = u;
+    settled_sum = sum;
     trivial_triple_comparisons += scans;
 }
 
@@ -297,6 +435,18 @@ float timePerSweep(uint64_t start_ms, uint64_t end_ms) {
     return static_cast<float>(end_ms - start_ms) * 0.25f;
 }
 
+void sweepSources(const std::function<void(int32_t)>& after_source) {
+    const int32_t n = num_nodes;
+    trivial_triple_comparisons = 0;
+    nontrivial_triple_comparisons = 0;
+    for (int32_t s = 1; s <= n; ++s) {
+        user_source_node = s;
+        heap();
+        one_to_all_distance[static_cast<size_t>(s) - 1] = settled_sum;
+        if (after_source) after_source(s);
+    }
+}
+
 SweepResult sweepAllSources() {
     const int32_t n = num_nodes;
     one_to_all_distance.assign(n > 0 ? static_cast<size_t>(n) : 0, 0);
@@ -304,23 +454,23 @@ SweepResult sweepAllSources() {
     ProgressLine progress;
     progress.begin();
     int32_t until_look = kSourcesPerLook;
+    int repetition = 0;
+    std::function<void(int32_t)> show;
+    if (progress.out != nullptr) {
+        show = [&](int32_t s) {
+            if (--until_look != 0) return;
+            until_look = kSourcesPerLook;
+            progress.update(int64_t{repetition} * n + s, int64_t{4} * n);
+        };
+    }
     my_timer = processorMilliseconds();
-    for (int repetition = 0; repetition < 4; ++repetition) {
-        trivial_triple_comparisons = 0;
-        nontrivial_triple_comparisons = 0;
-        if (n < 1) break;
-        for (int32_t s = 1; s <= n; ++s) {
-            user_source_node = s;
-            heap();
-            // The nodes reached are exactly those with a finite label.
-            int128 sum = 0;
-            for (int32_t i = 0; i < settled_count; ++i) sum += d[static_cast<size_t>(settled[static_cast<size_t>(i)]) - 1];
-            one_to_all_distance[static_cast<size_t>(s) - 1] = sum;
-            if (progress.out != nullptr && --until_look == 0) {
-                until_look = kSourcesPerLook;
-                progress.update(int64_t{repetition} * n + s, int64_t{4} * n);
-            }
+    for (; repetition < 4; ++repetition) {
+        if (n < 1) {
+            trivial_triple_comparisons = 0;
+            nontrivial_triple_comparisons = 0;
+            break;
         }
+        sweepSources(show);
     }
     const float time = timePerSweep(my_timer, processorMilliseconds());
     progress.end();

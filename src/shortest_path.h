@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 
 #include "program_state.h"
 
@@ -26,6 +27,12 @@ void prepareEngine();
 // Shortest-path labels from user_source_node into d; adds the arcs it examines
 // to trivial_triple_comparisons and lists the nodes it reaches in settled.
 void heap();
+
+// One repetition of the sweep: heap() from every source in ascending order,
+// the finite labels of each run summed into one_to_all_distance (which must
+// have num_nodes entries; prepareEngine() must have run). after_source, when
+// set, is called after each source.
+void sweepSources(const std::function<void(int32_t)>& after_source = {});
 
 struct SweepResult {
     int128 sum_of_distances;

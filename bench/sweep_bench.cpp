@@ -1,0 +1,177 @@
+// Time of one all-sources sweep on seeded networks: this program's engine, the
+// plain reference engine of the tests, and (when Boost is there) the Boost
+// Graph Library's Dijkstra on a compressed sparse row graph.
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "network_generator.h"
+#include "network_loader.h"
+#include "reference_engine.h"
+#include "shortest_path.h"
+#include "spc_heap1.h"
+
+#ifdef SPC_HAVE_BGL
+#include <boost/graph/compressed_sparse_row_graph.hpp>
+#include <boost/graph/dijkstra_shortest_paths.hpp>
+#endif
+
+namespace {
+
+struct Family {
+    const char* name;
+    NetworkSpec spec;
+};
+
+const std::vector<Family>& families() {
+    static const std::vector<Family> list = {
+        {"grid55x55", {"grid", 55, 55, 1, 1, 10000}},
+        {"random2000x10000", {"random", 2000, 10000, 2, 1, 10000}},
+        {"random2000x40000", {"random", 2000, 40000, 3, 1, 10000}},
+        {"random1000x100000", {"random", 1000, 100000, 4, 1, 10000}},
+    };
+    return list;
+}
+
+struct Figures {
+    int128 sum = 0;
+    int64_t scans = 0;
+};
+
+void load(const NetworkSpec& spec) {
+    GeneratedNetwork net = generateNetwork(spec);
+    num_nodes = net.nodes;
+    num_arcs = static_cast<int32_t>(net.arcs.size());
+    buildArcTable(net.arcs, net.nodes);
+    one_to_all_distance.assign(static_cast<size_t>(num_nodes), 0);
+    prepareEngine();
+}
+
+Figures oursOnce() {
+    sweepSources();
+    Figures f;
+    for (int128 x : one_to_all_distance) f.sum += x;
+    f.scans = trivial_triple_comparisons;
+    return f;
+}
+
+Figures referenceOnce() {
+    Figures f;
+    ReferenceRun run;
+    for (int32_t s = 1; s <= num_nodes; ++s) {
+        run.run(s);
+        for (int64_t x : run.label) f.sum += x != M ? x : 0;
+    }
+    f.scans = run.scans;
+    return f;
+}
+
+#ifdef SPC_HAVE_BGL
+using Graph = boost::compressed_sparse_row_graph<boost::directedS, boost::no_property, int64_t>;
+
+Graph bglGraph() {
+    std::vector<std::pair<int32_t, int32_t>> edges;
+    std::vector<int64_t> weights;
+    for (int32_t u = 1; u <= num_nodes; ++u) {
+        for (int32_t e = point[u - 1]; e < point[u]; ++e) {
+            edges.emplace_back(u - 1, graph_head[e] - 1);
+            weights.push_back(graph_length[e]);
+        }
+    }
+    return Graph(boost::edges_are_sorted, edges.begin(), edges.end(), weights.begin(),
+                 static_cast<size_t>(num_nodes));
+}
+
+Figures bglOnce(const Graph& g, std::vector<int64_t>& dist) {
+    Figures f;
+    const auto n = boost::num_vertices(g);
+    const int64_t inf = std::numeric_limits<int64_t>::max();
+    for (size_t s = 0; s < n; ++s) {
+        boost::dijkstra_shortest_paths(
+            g, s,
+            boost::distance_map(boost::make_iterator_property_map(dist.begin(), boost::get(boost::vertex_index, g)))
+                .weight_map(boost::get(boost::edge_bundle, g))
+                .distance_inf(inf));
+        for (size_t v = 0; v < n; ++v) {
+            if (dist[v] == inf) continue;
+            f.sum += dist[v];
+            f.scans += static_cast<int64_t>(boost::out_degree(v, g));
+        }
+    }
+    return f;
+}
+#endif
+
+bool same(const Figures& a, const Figures& b) { return a.sum == b.sum && a.scans == b.scans; }
+
+void BM_Ours(benchmark::State& state, const Family& family) {
+    load(family.spec);
+    const Figures reference = referenceOnce();
+    if (!same(oursOnce(), reference)) state.SkipWithError("figures differ from the reference engine");
+    for (auto _ : state) benchmark::DoNotOptimize(oursOnce());
+    state.SetLabel(scanVariantName(currentScanVariant()));
+}
+
+void BM_Reference(benchmark::State& state, const Family& family) {
+    load(family.spec);
+    for (auto _ : state) benchmark::DoNotOptimize(referenceOnce());
+}
+
+#ifdef SPC_HAVE_BGL
+void BM_BGL(benchmark::State& state, const Family& family) {
+    load(family.spec);
+    const Figures ours = oursOnce();
+    const Graph g = bglGraph();
+    std::vector<int64_t> dist(static_cast<size_t>(num_nodes));
+    if (!same(bglOnce(g, dist), ours)) state.SkipWithError("BGL's sum or arc count differs from ours");
+    for (auto _ : state) benchmark::DoNotOptimize(bglOnce(g, dist));
+}
+#endif
+
+// Collects the time per sweep of each run for the ratio table at the end.
+class RatioReporter : public benchmark::ConsoleReporter {
+public:
+    void ReportRuns(const std::vector<Run>& runs) override {
+        for (const Run& run : runs) {
+            if (!run.error_occurred) ms[run.benchmark_name()] = run.GetAdjustedCPUTime() / 1e6;
+        }
+        ConsoleReporter::ReportRuns(runs);
+    }
+    std::map<std::string, double> ms;  // by benchmark name, CPU time in ms (time unit ns)
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    for (const Family& f : families()) {
+        benchmark::RegisterBenchmark((std::string("Ours/") + f.name).c_str(), BM_Ours, f)->Unit(benchmark::kNanosecond);
+        benchmark::RegisterBenchmark((std::string("Reference/") + f.name).c_str(), BM_Reference, f)
+            ->Unit(benchmark::kNanosecond);
+#ifdef SPC_HAVE_BGL
+        benchmark::RegisterBenchmark((std::string("BGL/") + f.name).c_str(), BM_BGL, f)->Unit(benchmark::kNanosecond);
+#endif
+    }
+    benchmark::Initialize(&argc, argv);
+    RatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+#ifndef SPC_HAVE_BGL
+    std::printf("\nBuilt without the Boost Graph Library (libboost-graph-dev): no peer comparison.\n");
+#endif
+    std::printf("\n%-20s %12s %12s %12s %10s %12s\n", "network", "ours ms", "BGL ms", "reference ms", "ours/BGL",
+                "ref/ours");
+    for (const Family& f : families()) {
+        auto get = [&](const char* kind) {
+            const auto it = reporter.ms.find(std::string(kind) + "/" + f.name);
+            return it == reporter.ms.end() ? 0.0 : it->second;
+        };
+        const double ours = get("Ours"), bgl = get("BGL"), ref = get("Reference");
+        if (ours == 0) continue;
+        std::printf("%-20s %12.2f %12.2f %12.2f %10.3f %12.2f\n", f.name, ours, bgl, ref, bgl > 0 ? ours / bgl : 0.0,
+                    ref > 0 ? ref / ours : 0.0);
+    }
+    benchmark::Shutdown();
+    return 0;
+}
