@@ -5,6 +5,7 @@
 #include <fstream>
 #include <limits>
 #include <new>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include "program_state.h"
@@ -229,19 +230,32 @@ uint64_t networkMemoryNeed(int64_t nodes, int64_t arcs) {
     return static_cast<uint64_t>(nodes) * per_node + static_cast<uint64_t>(arcs) * per_arc;
 }
 
+uint64_t memory_limit = 0;
+
 uint64_t availableMemory() {
+    if (memory_limit != 0) return memory_limit;
+    uint64_t available = std::numeric_limits<uint64_t>::max();
     // MemAvailable counts what the kernel can hand out without swapping.
     std::ifstream meminfo("/proc/meminfo");
     std::string key;
     uint64_t kib = 0;
-    while (meminfo >> key >> kib) {
-        if (key == "MemAvailable:") return kib * 1024;
+    bool found = false;
+    while (!found && meminfo >> key >> kib) {
+        found = key == "MemAvailable:";
         meminfo.ignore(std::numeric_limits<std::streamsize>::max(), '\n');
     }
-    const long pages = sysconf(_SC_PHYS_PAGES);
-    const long page_size = sysconf(_SC_PAGESIZE);
-    if (pages > 0 && page_size > 0) return static_cast<uint64_t>(pages) * static_cast<uint64_t>(page_size);
-    return std::numeric_limits<uint64_t>::max();
+    if (found) {
+        available = kib * 1024;
+    } else {
+        const long pages = sysconf(_SC_PHYS_PAGES);
+        const long page_size = sysconf(_SC_PAGESIZE);
+        if (pages > 0 && page_size > 0) available = static_cast<uint64_t>(pages) * static_cast<uint64_t>(page_size);
+    }
+    rlimit limit{};
+    if (getrlimit(RLIMIT_AS, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY) {
+        available = std::min<uint64_t>(available, limit.rlim_cur);
+    }
+    return available;
 }
 
 void buildArcTable(std::vector<ArcTriple>& arcs, int32_t nodes) {

@@ -27,5 +27,8 @@ void buildArcTable(std::vector<ArcTriple>& arcs, int32_t nodes);
 // Bytes the program needs to hold and sweep a network of this size.
 uint64_t networkMemoryNeed(int64_t nodes, int64_t arcs);
 
-// Bytes of memory this machine can give the program now.
+// Bytes of memory the program may use for a network: memory_limit when it is
+// set (the fuzzer and tests set it), otherwise what the machine can give now,
+// within the process's address-space limit.
 uint64_t availableMemory();
+extern uint64_t memory_limit;  // 0: no limit of the program's own

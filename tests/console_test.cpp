@@ -1,84 +1,11 @@
 // End-to-end runs of the built program in a fresh directory with scripted
 // standard input, and the report's formats.
-#include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <regex>
-#include <sstream>
-
+#include "program_run.h"
 #include "spc_heap1.h"
 
-namespace fs = std::filesystem;
+using namespace spc_test;
 
 namespace {
-
-const std::string kPrompt = "Please input network filename (or -1 to exit) : ";
-const std::string kNet4 = "p sp 4 4\na 1 2 5\na 1 3 2\na 3 2 7\na 3 4 1\n";
-const std::string kNet4Report =
-    "Sum of distances: 18\nRunning time of SP computation: T (ms)\n"
-    "trivial_triple_comparisons: 6\nnontrivial_triple_comparisons: 18\n";
-
-std::string readAll(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-void writeFile(const fs::path& path, const std::string& text) {
-    std::ofstream out(path, std::ios::binary);
-    out << text;
-}
-
-// Times vary from run to run: they are replaced by T once checked to be a number.
-std::string maskTimes(const std::string& text) {
-    static const std::regex console("Running time of SP computation: [0-9]+(\\.[0-9]+)?(e\\+[0-9]+)? \\(ms\\)");
-    static const std::regex log("^(\\S+     -?[0-9]+     )[0-9]+(\\.[0-9]+)?(e\\+[0-9]+)?(     )", std::regex::multiline);
-    std::string masked = std::regex_replace(text, console, "Running time of SP computation: T (ms)");
-    return std::regex_replace(masked, log, "$1T$4");
-}
-
-bool canRunAsNobody() {
-    return geteuid() != 0 || std::system("setpriv --reuid=65534 --regid=65534 --clear-groups true 2>/dev/null") == 0;
-}
-
-class ProgramRun : public ::testing::Test {
-protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/spc_heap1_test_XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir_ = pattern;
-        fs::permissions(dir_, fs::perms::all);  // an unprivileged run must be able to write here
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-
-    // Runs the program in the test directory; `as_nobody` drops root first.
-    void run(const std::string& input, bool as_nobody = false) {
-        writeFile(dir_ / ".stdin", input);
-        fs::permissions(dir_ / ".stdin", fs::perms::all);
-        const std::string user =
-            as_nobody && geteuid() == 0 ? "setpriv --reuid=65534 --regid=65534 --clear-groups " : "";
-        const std::string command = "cd '" + dir_.string() + "' && " + user + "timeout 120 " + SPC_HEAP1_PATH +
-                                    " < .stdin > .stdout 2> .stderr";
-        const int raw = std::system(command.c_str());
-        ASSERT_TRUE(WIFEXITED(raw));
-        status_ = WEXITSTATUS(raw);
-        out_ = readAll(dir_ / ".stdout");
-        err_ = readAll(dir_ / ".stderr");
-    }
-    std::string log() const { return readAll(dir_ / "spc_heap_output.txt"); }
-    bool logExists() const { return fs::exists(dir_ / "spc_heap_output.txt"); }
-
-    fs::path dir_;
-    int status_ = -1;
-    std::string out_;
-    std::string err_;
-};
 
 TEST_F(ProgramRun, ExitAtTheFirstPrompt) {
     run("-1\n");

@@ -5,6 +5,7 @@
 #include "network_generator.h"
 #include "reference_engine.h"
 #include "shortest_path.h"
+#include "spc_heap1.h"
 #include "test_support.h"
 
 namespace {
@@ -164,6 +165,21 @@ TEST(Sweep, TripleCountsAreExactBeyond32And64Bits) {
     EXPECT_TRUE(tripleCount(2097154) == static_cast<int128>(9223385230998503424u));
     const int128 n = 2147483647;
     EXPECT_TRUE(tripleCount(2147483647) == n * (n - 1) * (n - 2));
+}
+
+TEST(Sweep, SumOfDistancesIsExactBeyondSixtyFourBits) {
+    // 2147483647 * 2999 * 3000 * 3001 / 6, the path of 3000 nodes with the longest arcs.
+    const GeneratedNetwork net = generateNetwork({"path", 3000, 0, 1, 2147483647, 2147483647});
+    loadArcs(net.nodes, net.arcs);
+    EXPECT_EQ(formatInteger(sweepAllSources().sum_of_distances), "9663675337758176500");
+    EXPECT_EQ(trivial_triple_comparisons, int64_t{2999} * 3000 / 2);
+}
+
+TEST(SingleSource, ExtremeLengthsInOneNetwork) {
+    const int32_t lo = -2147483647 - 1, hi = 2147483647;
+    loadArcs(6, {{1, 2, hi}, {2, 3, hi}, {3, 4, hi}, {4, 5, lo}, {5, 6, hi}, {6, 1, lo}});
+    EXPECT_EQ(runFrom(1), (Labels{0, 2147483647, 4294967294, 6442450941, 4294967293, 6442450940}));
+    EXPECT_EQ(runFrom(6), (Labels{-2147483648, -1, 2147483646, 4294967293, 2147483645, 0}));
 }
 
 TEST(Sweep, TimeIsAQuarterOfTheElapsedMilliseconds) {

@@ -2,6 +2,9 @@
 // recomputed by methods that share nothing with the engine.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
 
 #include <cstdlib>
 #include <fstream>
@@ -114,7 +117,7 @@ TEST(Examples, AreListedAndMadeAgainByteForByte) {
     for (const Example& e : examples) {
         if (e.command.empty()) continue;
         SCOPED_TRACE(e.file);
-        const std::string made = testing::TempDir() + "example.gr";
+        const std::string made = testing::TempDir() + "example_" + std::to_string(getpid()) + ".gr";
         ASSERT_EQ(std::system((std::string(SPC_GEN_PATH) + " " + e.command + " -o " + made).c_str()), 0);
         EXPECT_EQ(slurp(made), slurp(kExamples + "/" + e.file));
         std::remove(made.c_str());
@@ -134,12 +137,13 @@ TEST(Examples, IndependentMethodsAgreeWithTheListedFigures) {
 
 TEST(Examples, TheProgramReportsTheListedFigures) {
     const std::vector<Example> examples = listedExamples();
-    const std::string dir = testing::TempDir();
+    char pattern[] = "/tmp/spc_examples_XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    const std::string dir = std::string(pattern) + "/";
     std::string input;
     for (const Example& e : examples) input += kExamples + "/" + e.file + "\n";
     std::ofstream(dir + "examples.in") << input << "-1\n";
-    const std::string command = "cd " + dir + " && rm -f spc_heap_output.txt && " + SPC_HEAP1_PATH +
-                                " < examples.in > examples.out";
+    const std::string command = "cd " + dir + " && " + SPC_HEAP1_PATH + " < examples.in > examples.out";
     ASSERT_EQ(std::system(command.c_str()), 0);
     const std::string report = slurp(dir + "examples.out");
     std::string expected;
@@ -156,7 +160,7 @@ TEST(Examples, TheProgramReportsTheListedFigures) {
         }
     }
     EXPECT_EQ(got, expected);
-    std::remove((dir + "spc_heap_output.txt").c_str());
+    std::filesystem::remove_all(dir);
 }
 
 TEST(Progress, ShowsTheShareDoneAndErasesTheLineAtTheEnd) {

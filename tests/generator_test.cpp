@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -25,10 +26,15 @@ std::string slurp(const std::string& path) {
 }
 
 CommandResult runGenerator(const std::string& args) {
-    const std::string out = testing::TempDir() + "spc_gen.out", err = testing::TempDir() + "spc_gen.err";
+    // Named per process, so that tests run in parallel do not share the files.
+    const std::string stem = testing::TempDir() + "spc_gen_" + std::to_string(getpid());
+    const std::string out = stem + ".out", err = stem + ".err";
     const std::string command = std::string(SPC_GEN_PATH) + " " + args + " > " + out + " 2> " + err;
     const int raw = std::system(command.c_str());
-    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, slurp(out), slurp(err)};
+    CommandResult result{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, slurp(out), slurp(err)};
+    std::remove(out.c_str());
+    std::remove(err.c_str());
+    return result;
 }
 
 TEST(Generator, OutputIsFixedByTheArguments) {
@@ -92,7 +98,7 @@ TEST(Generator, WriteErrorsFailLoudlyAndLeaveNoFile) {
     EXPECT_TRUE(std::filesystem::is_character_file("/dev/full"));  // a device is never removed
 
     // A file cut short by the size limit is removed, not left looking complete.
-    const std::string cut = testing::TempDir() + "spc_gen_cut.gr";
+    const std::string cut = testing::TempDir() + "spc_gen_cut_" + std::to_string(getpid()) + ".gr";
     const CommandResult limited = runGenerator("grid 100 100 -o " + cut + "; trap '' XFSZ; ulimit -f 8; " +
                                                SPC_GEN_PATH + " grid 100 100 -o " + cut);
     EXPECT_NE(limited.status, 0);
@@ -103,7 +109,7 @@ TEST(Generator, WriteErrorsFailLoudlyAndLeaveNoFile) {
     EXPECT_NE(nowhere.status, 0);
     EXPECT_NE(nowhere.err.find("cannot open"), std::string::npos) << nowhere.err;
 
-    const std::string target = testing::TempDir() + "spc_gen_written.gr";
+    const std::string target = testing::TempDir() + "spc_gen_written_" + std::to_string(getpid()) + ".gr";
     const CommandResult written = runGenerator("random 20 50 --seed 4 -o " + target);
     EXPECT_EQ(written.status, 0);
     EXPECT_EQ(slurp(target), networkText({"random", 20, 50, 4, 1, 100}));
