@@ -15,6 +15,7 @@
 #include "program_state.h"
 #include "shortest_path.h"
 #include "spc_heap1.h"
+#include "test_support.h"
 
 namespace {
 
@@ -28,16 +29,9 @@ struct Example {
     std::string nontrivial;
 };
 
-std::string slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 std::vector<Example> listedExamples() {
     std::vector<Example> examples;
-    std::istringstream readme(slurp(kExamples + "/README.md"));
+    std::istringstream readme(readAllBytes(kExamples + "/README.md"));
     static const std::regex row(R"(^\| (\S+\.gr) \| (.*?) \| (-?\d+) \| (-?\d+) \| (-?\d+) \|$)");
     std::string line;
     std::smatch m;
@@ -119,7 +113,7 @@ TEST(Examples, AreListedAndMadeAgainByteForByte) {
         SCOPED_TRACE(e.file);
         const std::string made = testing::TempDir() + "example_" + std::to_string(getpid()) + ".gr";
         ASSERT_EQ(std::system((std::string(SPC_GEN_PATH) + " " + e.command + " -o " + made).c_str()), 0);
-        EXPECT_EQ(slurp(made), slurp(kExamples + "/" + e.file));
+        EXPECT_EQ(readAllBytes(made), readAllBytes(kExamples + "/" + e.file));
         std::remove(made.c_str());
     }
 }
@@ -127,7 +121,7 @@ TEST(Examples, AreListedAndMadeAgainByteForByte) {
 TEST(Examples, IndependentMethodsAgreeWithTheListedFigures) {
     for (const Example& e : listedExamples()) {
         SCOPED_TRACE(e.file);
-        const Figures f = independentFigures(slurp(kExamples + "/" + e.file));
+        const Figures f = independentFigures(readAllBytes(kExamples + "/" + e.file));
         if (f.negative) continue;  // label-setting figures are not shortest paths there
         EXPECT_EQ(std::to_string(f.sum), e.sum);
         EXPECT_EQ(std::to_string(f.trivial), e.trivial);
@@ -145,7 +139,7 @@ TEST(Examples, TheProgramReportsTheListedFigures) {
     std::ofstream(dir + "examples.in") << input << "-1\n";
     const std::string command = "cd " + dir + " && " + SPC_HEAP1_PATH + " < examples.in > examples.out";
     ASSERT_EQ(std::system(command.c_str()), 0);
-    const std::string report = slurp(dir + "examples.out");
+    const std::string report = readAllBytes(dir + "examples.out");
     std::string expected;
     for (const Example& e : examples) {
         expected += "Sum of distances: " + e.sum + "|trivial_triple_comparisons: " + e.trivial +

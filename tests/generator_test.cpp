@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "network_generator.h"
+#include "test_support.h"
 
 namespace {
 
@@ -18,20 +19,13 @@ struct CommandResult {
     std::string err;
 };
 
-std::string slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 CommandResult runGenerator(const std::string& args) {
     // Named per process, so that tests run in parallel do not share the files.
     const std::string stem = testing::TempDir() + "spc_gen_" + std::to_string(getpid());
     const std::string out = stem + ".out", err = stem + ".err";
     const std::string command = std::string(SPC_GEN_PATH) + " " + args + " > " + out + " 2> " + err;
     const int raw = std::system(command.c_str());
-    CommandResult result{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, slurp(out), slurp(err)};
+    CommandResult result{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, readAllBytes(out), readAllBytes(err)};
     std::remove(out.c_str());
     std::remove(err.c_str());
     return result;
@@ -112,7 +106,7 @@ TEST(Generator, WriteErrorsFailLoudlyAndLeaveNoFile) {
     const std::string target = testing::TempDir() + "spc_gen_written_" + std::to_string(getpid()) + ".gr";
     const CommandResult written = runGenerator("random 20 50 --seed 4 -o " + target);
     EXPECT_EQ(written.status, 0);
-    EXPECT_EQ(slurp(target), networkText({"random", 20, 50, 4, 1, 100}));
+    EXPECT_EQ(readAllBytes(target), networkText({"random", 20, 50, 4, 1, 100}));
     std::remove(target.c_str());
 }
 

@@ -13,6 +13,8 @@
 #include <sstream>
 #include <string>
 
+#include "test_support.h"
+
 namespace fs = std::filesystem;
 
 namespace spc_test {
@@ -23,12 +25,7 @@ const std::string kNet4Report =
     "Sum of distances: 18\nRunning time of SP computation: T (ms)\n"
     "trivial_triple_comparisons: 6\nnontrivial_triple_comparisons: 18\n";
 
-inline std::string readAll(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+inline std::string readAll(const fs::path& path) { return readAllBytes(path.string()); }
 
 inline void writeFile(const fs::path& path, const std::string& text) {
     std::ofstream out(path, std::ios::binary);

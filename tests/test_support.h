@@ -2,12 +2,21 @@
 // the arc table back as triples.
 #pragma once
 
+#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "network_loader.h"
 #include "program_state.h"
+
+// The whole content of a file; empty when it cannot be read.
+inline std::string readAllBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
 
 // Loads a network from its text; true when it was accepted.
 inline bool loadText(const std::string& text) {
