@@ -19,6 +19,9 @@ namespace {
 // array. They hold stale ids, and a match there is no match.
 constexpr size_t kScanPadding = 64;
 
+// Out-degree up to which a node's arcs are filtered before the extraction's sift.
+constexpr int32_t kFewArcs = 8;
+
 int32_t scanPortable(const int32_t* h, int32_t count, int32_t v) {
     for (int32_t j = 1; j <= count; ++j) {
         if (h[j] == v) return j;
@@ -380,28 +383,38 @@ void heap() {
         // Extract the minimum.
         u = id[1];
         const int64_t du = key[1];
+        reached[reached_count++] = u;
+        sum += du;  // an extracted node keeps its label
         id[1] = id[count];
         key[1] = key[count];
         --count;
-        siftDownFromRoot(id, key, count);
-        reached[reached_count++] = u;
-        sum += du;  // an extracted node keeps its label
 
         // First, without branches, the arcs whose candidate beats the head's
         // label as it is now. Labels only fall while u's arcs are examined, so
         // every arc that improves its head in slot order is among them; the
         // second loop takes them in slot order and tests each again, as a
         // parallel arc before it may have lowered the label already.
+        //
+        // The labels do not depend on the heap's layout, so the filter may run
+        // before or after the extraction's sift. With few arcs it goes first,
+        // so that its work is not lost when the sift's hard-to-predict end is
+        // mispredicted; with many, the sift goes first and its chain of
+        // dependent loads overlaps the long filter.
+        const int32_t begin = first_arc[u - 1];
         const int32_t end = first_arc[u];
-        scans += end - first_arc[u - 1];
+        scans += end - begin;
+        const bool few_arcs = end - begin <= kFewArcs;
+        if (!few_arcs) siftDownFromRoot(id, key, count);
         int32_t improving = 0;
-        for (int32_t e = first_arc[u - 1]; e < end; ++e) {
+        for (int32_t e = begin; e < end; ++e) {
             const int32_t v = head[e];
             const int64_t candidate = du + length[e];
             improving_v[improving] = v;
             improving_c[improving] = candidate;
             improving += candidate < label[v - 1];
         }
+        if (few_arcs) siftDownFromRoot(id, key, count);
+
         for (int32_t a = 0; a < improving; ++a) {
             const int32_t v = improving_v[a];
             const int64_t candidate = improving_c[a];
