@@ -271,6 +271,7 @@ void buildArcTable(std::vector<ArcTriple>& arcs, int32_t nodes) {
     }
     // point[u] becomes the number of arcs whose tail is at most u.
     for (size_t u = 1; u < point.size(); ++u) point[u] += point[u - 1];
+    d.clear();  // the engine's arrays belong to the previous network: heap() sizes them anew
     arcs.clear();
     arcs.shrink_to_fit();
 }

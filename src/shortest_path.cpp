@@ -1,8 +1,8 @@
 #include "shortest_path.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <algorithm>
 #include <ctime>
 #include <functional>
 #include <string>
@@ -332,8 +332,10 @@ int32_t heapPosition(int32_t v) { return scan_function(H.data(), heap_count, v);
 
 // Heads and candidate labels of the arcs of the node being scanned that may
 // improve their head's label, sized for the largest out-degree.
+namespace {
 std::vector<int32_t> improving_head;
 std::vector<int64_t> improving_label;
+}  // namespace
 
 void prepareEngine() {
     const size_t n = num_nodes > 0 ? static_cast<size_t>(num_nodes) : 0;

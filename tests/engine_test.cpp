@@ -108,6 +108,15 @@ TEST(SingleSource, ParallelArcsSelfLoopsAndZeroLengths) {
     EXPECT_EQ(trivial_triple_comparisons, 6);  // every arc of every reached node
 }
 
+TEST(SingleSource, ANewNetworkOfTheSameSizeGetsFreshEngineArrays) {
+    loadArcs(3, {{1, 2, 1}});
+    runFrom(1);
+    // Same node count, more arcs per node: the run must not use the old sizes.
+    loadArcs(3, {{1, 2, 5}, {1, 3, 1}, {1, 1, 0}, {1, 2, 2}, {1, 3, 9}, {3, 2, 1}});
+    EXPECT_EQ(runFrom(1), (Labels{0, 2, 1}));
+    EXPECT_EQ(trivial_triple_comparisons, 6);
+}
+
 TEST(SingleSource, LabelsBeyondThe32BitRangeAreExact) {
     std::vector<ArcTriple> arcs;
     for (int32_t v = 1; v < 5; ++v) arcs.push_back({v, v + 1, 2147483647});
