@@ -5,7 +5,10 @@
 #include <cstdio>
 #include <ctime>
 #include <functional>
+#include <limits>
 #include <string>
+#include <type_traits>
+#include <vector>
 #include <unistd.h>
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -15,89 +18,108 @@
 
 namespace {
 
-// Extra slots after the heap so that vector loads of the scan never leave the
-// array. They hold stale ids, and a match there is no match.
-constexpr size_t kScanPadding = 64;
-
 // Out-degree up to which a node's arcs are filtered before the extraction's sift.
 constexpr int32_t kFewArcs = 8;
 
-int32_t scanPortable(const int32_t* h, int32_t count, int32_t v) {
+// The scans search from the end of the heap down. A node is in the heap at
+// most once, so the position they find is the first one that holds it, as in
+// a forward scan; but the nodes whose labels improve tend to have large labels,
+// and those sit near the bottom of the heap, which is its end.
+//
+// match(j) returns the bits of the positions j .. j + Block - 1 that hold the
+// node, 1 << Shift bits per position. Positions past the heap hold stale ids,
+// so only positions 1..count are read as candidates: full blocks from the top,
+// then the rest from position 1 with the positions beyond it masked off.
+template <int32_t Block, int Shift, typename Match>
+__attribute__((always_inline)) inline int32_t scanBackward(int32_t count, Match match) {
+    static_assert(Block << Shift <= 64, "a block's bits fit one mask");
+    int32_t j = count + 1;
+    while (j > Block) {
+        j -= Block;
+        if (const uint64_t m = match(j)) return j + (__builtin_ctzll(m) >> Shift);
+    }
+    const uint64_t m = match(1) & ((uint64_t{1} << ((j - 1) << Shift)) - 1);  // fewer than Block positions left
+    return m != 0 ? 1 + (__builtin_ctzll(m) >> Shift) : 0;
+}
+
+template <typename Id>
+int32_t scanPortable(const Id* h, int32_t count, int32_t v) {
     for (int32_t j = 1; j <= count; ++j) {
         if (h[j] == v) return j;
     }
     return 0;
 }
 
-// The vector scans search from the end of the heap down. A node is in the heap
-// at most once, so the position they find is the first one that holds it, as
-// in the forward scan; but the nodes whose labels improve tend to have large
-// labels, and those sit near the bottom of the heap, which is its end.
-// Positions past the heap hold stale ids, so only positions 1..count are read
-// as candidates: full blocks from the top, then the rest from position 1 with
-// the positions beyond it masked off.
 #ifdef SPC_X86
+// Each block is two vector loads.
 int32_t scanSse2(const int32_t* h, int32_t count, int32_t v) {
     const __m128i key = _mm_set1_epi32(v);
-    auto match = [&](int32_t j) {
+    return scanBackward<8, 0>(count, [&](int32_t j) {
         const __m128i a = _mm_cmpeq_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(h + j)), key);
         const __m128i b = _mm_cmpeq_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(h + j + 4)), key);
-        return static_cast<unsigned>(_mm_movemask_ps(_mm_castsi128_ps(a))) |
-               static_cast<unsigned>(_mm_movemask_ps(_mm_castsi128_ps(b))) << 4;
-    };
-    int32_t j = count + 1;
-    while (j > 8) {
-        j -= 8;
-        if (const unsigned m = match(j)) return j + __builtin_ctz(m);
-    }
-    const unsigned m = match(1) & ((1u << (j - 1)) - 1);
-    return m != 0 ? 1 + __builtin_ctz(m) : 0;
+        return uint64_t{static_cast<unsigned>(_mm_movemask_ps(_mm_castsi128_ps(a)))} |
+               uint64_t{static_cast<unsigned>(_mm_movemask_ps(_mm_castsi128_ps(b)))} << 4;
+    });
+}
+
+int32_t scanSse2(const uint16_t* h, int32_t count, int32_t v) {
+    const __m128i key = _mm_set1_epi16(static_cast<short>(v));
+    return scanBackward<16, 1>(count, [&](int32_t j) {
+        const __m128i a = _mm_cmpeq_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(h + j)), key);
+        const __m128i b = _mm_cmpeq_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(h + j + 8)), key);
+        return uint64_t{static_cast<unsigned>(_mm_movemask_epi8(a))} |
+               uint64_t{static_cast<unsigned>(_mm_movemask_epi8(b))} << 16;
+    });
 }
 
 __attribute__((target("avx2"))) int32_t scanAvx2(const int32_t* h, int32_t count, int32_t v) {
     const __m256i key = _mm256_set1_epi32(v);
-    auto match = [&](int32_t j) __attribute__((target("avx2"))) {
+    return scanBackward<16, 0>(count, [&](int32_t j) __attribute__((target("avx2"))) {
         const __m256i a = _mm256_cmpeq_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(h + j)), key);
         const __m256i b = _mm256_cmpeq_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(h + j + 8)), key);
-        return static_cast<unsigned>(_mm256_movemask_ps(_mm256_castsi256_ps(a))) |
-               static_cast<unsigned>(_mm256_movemask_ps(_mm256_castsi256_ps(b))) << 8;
-    };
-    int32_t j = count + 1;
-    while (j > 16) {
-        j -= 16;
-        if (const unsigned m = match(j)) return j + __builtin_ctz(m);
-    }
-    const unsigned m = match(1) & ((1u << (j - 1)) - 1);
-    return m != 0 ? 1 + __builtin_ctz(m) : 0;
+        return uint64_t{static_cast<unsigned>(_mm256_movemask_ps(_mm256_castsi256_ps(a)))} |
+               uint64_t{static_cast<unsigned>(_mm256_movemask_ps(_mm256_castsi256_ps(b)))} << 8;
+    });
 }
 
-__attribute__((target("avx512f"))) int32_t scanAvx512(const int32_t* h, int32_t count, int32_t v) {
+__attribute__((target("avx2"))) int32_t scanAvx2(const uint16_t* h, int32_t count, int32_t v) {
+    const __m256i key = _mm256_set1_epi16(static_cast<short>(v));
+    return scanBackward<32, 1>(count, [&](int32_t j) __attribute__((target("avx2"))) {
+        const __m256i a = _mm256_cmpeq_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(h + j)), key);
+        const __m256i b = _mm256_cmpeq_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(h + j + 16)), key);
+        return uint64_t{static_cast<unsigned>(_mm256_movemask_epi8(a))} |
+               uint64_t{static_cast<unsigned>(_mm256_movemask_epi8(b))} << 32;
+    });
+}
+
+__attribute__((target("avx512f,avx512bw"))) int32_t scanAvx512(const int32_t* h, int32_t count, int32_t v) {
     const __m512i key = _mm512_set1_epi32(v);
-    auto match = [&](int32_t j) __attribute__((target("avx512f"))) {
-        const unsigned a = _mm512_cmpeq_epi32_mask(_mm512_loadu_si512(h + j), key);
-        const unsigned b = _mm512_cmpeq_epi32_mask(_mm512_loadu_si512(h + j + 16), key);
-        return a | b << 16;
-    };
-    int32_t j = count + 1;
-    while (j > 32) {
-        j -= 32;
-        if (const unsigned m = match(j)) return j + __builtin_ctz(m);
-    }
-    const unsigned m = match(1) & ((1u << (j - 1)) - 1);  // fewer than 32 positions left
-    return m != 0 ? 1 + __builtin_ctz(m) : 0;
+    return scanBackward<32, 0>(count, [&](int32_t j) __attribute__((target("avx512f,avx512bw"))) {
+        return uint64_t{_mm512_cmpeq_epi32_mask(_mm512_loadu_si512(h + j), key)} |
+               uint64_t{_mm512_cmpeq_epi32_mask(_mm512_loadu_si512(h + j + 16), key)} << 16;
+    });
+}
+
+__attribute__((target("avx512f,avx512bw"))) int32_t scanAvx512(const uint16_t* h, int32_t count, int32_t v) {
+    const __m512i key = _mm512_set1_epi16(static_cast<short>(v));
+    return scanBackward<32, 0>(count, [&](int32_t j) __attribute__((target("avx512f,avx512bw"))) {
+        return uint64_t{_mm512_cmpeq_epi16_mask(_mm512_loadu_si512(h + j), key)};
+    });
 }
 #endif
 
-using ScanFunction = int32_t (*)(const int32_t*, int32_t, int32_t);
+template <typename Id>
+using ScanFunction = int32_t (*)(const Id*, int32_t, int32_t);
 
-ScanFunction scanFunctionFor(ScanVariant variant) {
+template <typename Id>
+ScanFunction<Id> scanFunctionFor(ScanVariant variant) {
     switch (variant) {
 #ifdef SPC_X86
         case ScanVariant::sse2: return scanSse2;
         case ScanVariant::avx2: return scanAvx2;
         case ScanVariant::avx512: return scanAvx512;
 #endif
-        default: return scanPortable;
+        default: return scanPortable<Id>;
     }
 }
 
@@ -109,7 +131,8 @@ ScanVariant fastestScanVariant() {
 }
 
 ScanVariant scan_variant = fastestScanVariant();
-ScanFunction scan_function = scanFunctionFor(scan_variant);
+ScanFunction<int32_t> scan_function = scanFunctionFor<int32_t>(scan_variant);
+ScanFunction<uint16_t> scan_function16 = scanFunctionFor<uint16_t>(scan_variant);
 
 // Processor time used so far, in whole milliseconds.
 uint64_t processorMilliseconds() {
@@ -183,7 +206,7 @@ bool scanVariantSupported(ScanVariant variant) {
 #ifdef SPC_X86
         case ScanVariant::sse2: return __builtin_cpu_supports("sse2");
         case ScanVariant::avx2: return __builtin_cpu_supports("avx2");
-        case ScanVariant::avx512: return __builtin_cpu_supports("avx512f");
+        case ScanVariant::avx512: return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw");
 #endif
         default: return false;
     }
@@ -191,7 +214,8 @@ bool scanVariantSupported(ScanVariant variant) {
 
 void setScanVariant(ScanVariant variant) {
     scan_variant = variant;
-    scan_function = scanFunctionFor(variant);
+    scan_function = scanFunctionFor<int32_t>(variant);
+    scan_function16 = scanFunctionFor<uint16_t>(variant);
 }
 
 ScanVariant currentScanVariant() { return scan_variant; }
@@ -208,20 +232,32 @@ const char* scanVariantName(ScanVariant variant) {
 namespace {
 
 // The heap operations over raw arrays, so that the single-source run keeps its
-// pointers and the heap size in registers. Holes move instead of swaps.
+// pointers and the heap size in registers, for the two widths of ids and keys
+// the engine uses. Holes move instead of swaps.
+
+// a when c holds, else b. Written with a mask so that the compiler emits a
+// conditional move: the choices of the sift are as often one way as the
+// other, and a branch would be mispredicted half the time.
+template <typename T>
+inline T choose(bool c, T a, T b) {
+    using U = std::make_unsigned_t<T>;
+    return static_cast<T>(static_cast<U>(b) ^ ((static_cast<U>(a) ^ static_cast<U>(b)) & -static_cast<U>(c)));
+}
 
 // Index of the child of i that moves up: the right one wins a tie with the
-// left. Reads key[2i+1] even when it is past k (the arrays have room for it)
-// but only uses it inside the heap.
-inline int64_t smallerChild(const int64_t* key, int64_t left, int64_t k) {
+// left. Reads key[left + 1] even when it is past k (the arrays have room for
+// it) but only uses it inside the heap.
+template <typename Key>
+inline int64_t smallerChild(const Key* key, int64_t left, int64_t k) {
     return left + ((left < k) & (key[left + 1] <= key[left]));
 }
 
 // Restores heap order downward from position i in a heap of k elements: a
 // child whose key is at most the moving key moves up.
-inline void siftDown(int32_t* id, int64_t* key, int64_t i, int64_t k) {
-    const int32_t moving = id[i];
-    const int64_t moving_key = key[i];
+template <typename Id, typename Key>
+inline void siftDown(Id* id, Key* key, int64_t i, int64_t k) {
+    const Id moving = id[i];
+    const Key moving_key = key[i];
     for (int64_t child = 2 * i; child <= k; child = 2 * i) {
         child = smallerChild(key, child, k);
         if (key[child] > moving_key) break;
@@ -243,40 +279,42 @@ inline void siftDown(int32_t* id, int64_t* key, int64_t i, int64_t k) {
 // In a heap of k elements the levels above floor(log2 k) are full, so the
 // descent takes that many steps less one without any test of the size, and
 // the last step, which may find no child, is done without a branch.
-inline void siftDownFromRoot(int32_t* id, int64_t* key, int64_t k) {
+template <typename Id, typename Key>
+inline void siftDownFromRoot(Id* id, Key* key, int64_t k) {
     if (k < 2) return;
-    const int32_t moving = id[1];
-    const int64_t moving_key = key[1];
+    const Id moving = id[1];
+    const Key moving_key = key[1];
     const int depth = 63 - __builtin_clzll(static_cast<unsigned long long>(k));
     int64_t i = 1;
-    int level = 1;
     // Two levels a step: the four grandchildren's keys are loaded with the two
     // children's, so the choice of grandchild waits for no further load.
-    for (; level + 1 < depth; level += 2) {
-        const int64_t* pair = key + 2 * i;
-        const int64_t* grand = key + 4 * i;
-        const bool right = pair[1] <= pair[0];
+    for (int steps = (depth - 1) / 2; steps > 0; --steps) {
+        const Key a = key[2 * i], b = key[2 * i + 1];
+        const Key g0 = key[4 * i], g1 = key[4 * i + 1], g2 = key[4 * i + 2], g3 = key[4 * i + 3];
+        const bool right = b <= a;
         const int64_t child = 2 * i + right;
-        // Selected with a mask: a branch here would be mispredicted half the time.
-        const int64_t mask = -static_cast<int64_t>(right);
-        const int64_t g0 = grand[0] ^ ((grand[0] ^ grand[2]) & mask);
-        const int64_t g1 = grand[1] ^ ((grand[1] ^ grand[3]) & mask);
-        const int64_t grandchild = 2 * child + (g1 <= g0);
+        const Key ga = choose(right, g2, g0);
+        const Key gb = choose(right, g3, g1);
+        const bool grand_right = gb <= ga;
+        const int64_t grandchild = 2 * child + grand_right;
         id[i] = id[child];
-        key[i] = key[child];
+        key[i] = choose(right, b, a);
         id[child] = id[grandchild];
-        key[child] = key[grandchild];
+        key[child] = choose(grand_right, gb, ga);
         i = grandchild;
     }
-    if (level < depth) {
-        const int64_t child = 2 * i + (key[2 * i + 1] <= key[2 * i]);
+    if ((depth - 1) % 2 != 0) {
+        const Key a = key[2 * i], b = key[2 * i + 1];
+        const bool right = b <= a;
+        const int64_t child = 2 * i + right;
         id[i] = id[child];
-        key[i] = key[child];
+        key[i] = choose(right, b, a);
         i = child;
     }
-    const bool has_child = 2 * i <= k;
-    const int64_t left = has_child ? 2 * i : 0;  // position 0 is a harmless read
-    const int64_t child = has_child ? smallerChild(key, left, k) : i;
+    // The bottom level may or may not hold a child of i: masks, not a branch.
+    const int64_t has_child = -static_cast<int64_t>(2 * i <= k);
+    const int64_t left = 2 * i & has_child;  // position 0 is a harmless read
+    const int64_t child = (smallerChild(key, left, k) & has_child) | (i & ~has_child);
     id[i] = id[child];
     key[i] = key[child];
     i = child;
@@ -290,9 +328,27 @@ inline void siftDownFromRoot(int32_t* id, int64_t* key, int64_t k) {
 }
 
 // Puts node v with key kv at position i and moves it up while its key is
-// strictly below its parent's: equal keys stop the climb.
-inline void climb(int32_t* id, int64_t* key, int64_t i, int32_t v, int64_t kv) {
-    while (i > 1 && kv < key[i / 2]) {
+// strictly below its parent's: equal keys stop the climb. Most climbs take no
+// step or one, which a branch would guess wrong often, so the first two steps
+// are taken without branches. key[0] is below every key: no climb passes the
+// root.
+template <typename Id, typename Key>
+inline void climb(Id* id, Key* key, int64_t i, Id v, Key kv) {
+    const int64_t p1 = i / 2;
+    const int64_t p2 = i / 4;
+    const Key k1 = key[p1];
+    const Key k2 = key[p2];
+    const Id i1 = id[p1];
+    const Id i2 = id[p2];
+    const bool up1 = kv < k1;
+    const bool up2 = up1 & (kv < k2);
+    id[i] = choose(up1, i1, v);
+    key[i] = choose(up1, k1, kv);
+    id[p1] = choose(up2, i2, choose(up1, v, i1));
+    key[p1] = choose(up2, k2, choose(up1, kv, k1));
+    if (!up2) return;
+    i = p2;
+    while (kv < key[i / 2]) {
         id[i] = id[i / 2];
         key[i] = key[i / 2];
         i /= 2;
@@ -330,62 +386,102 @@ int32_t extractMin() {
 
 int32_t heapPosition(int32_t v) { return scan_function(H.data(), heap_count, v); }
 
+int32_t findInHeap(const int32_t* ids, int32_t count, int32_t v) { return scan_function(ids, count, v); }
+int32_t findInHeap(const uint16_t* ids, int32_t count, int32_t v) { return scan_function16(ids, count, v); }
+
+bool narrowEngineFits(int64_t nodes, int64_t longest_arc) { return nodes <= 65535 && longest_arc <= 32767; }
+
+namespace {
+
+// The narrow engine's own arrays: labels and keys of 32 bits, ids and arcs of
+// 16. They halve what the run moves through the caches. The wide engine works
+// on the program's arrays: d, H, H_key, graph_head, graph_length.
+struct NarrowArrays {
+    std::vector<int32_t> label;
+    std::vector<uint16_t> id;
+    std::vector<int32_t> key;
+    std::vector<uint16_t> head;
+    std::vector<int16_t> length;
+    std::vector<int32_t> improving_label;
+};
+NarrowArrays narrow;
+
 // Heads and candidate labels of the arcs of the node being scanned that may
 // improve their head's label, sized for the largest out-degree.
-namespace {
 std::vector<int32_t> improving_head;
 std::vector<int64_t> improving_label;
-}  // namespace
 
-void prepareEngine() {
-    const size_t n = num_nodes > 0 ? static_cast<size_t>(num_nodes) : 0;
-    int32_t max_degree = 0;
-    for (size_t u = 1; u < point.size() && u <= n; ++u) max_degree = std::max(max_degree, point[u] - point[u - 1]);
-    improving_head.assign(static_cast<size_t>(max_degree) + 1, 0);
-    improving_label.assign(static_cast<size_t>(max_degree) + 1, 0);
-    d.assign(n, M);
-    H.assign(n + 1 + kScanPadding, 0);
-    H_key.assign(n + 2, 0);
-    settled.assign(n, 0);
-    settled_count = 0;
-    heap_count = 0;
+bool narrow_allowed = true;
+bool narrow_in_use = false;
+
+// Called after every heap operation of a traced run.
+const std::function<void(const std::vector<int32_t>&)>* heap_observer = nullptr;
+
+template <typename Id>
+void showHeap(const Id* id, int64_t count) {
+    (*heap_observer)(std::vector<int32_t>(id + 1, id + 1 + count));
 }
 
-void heap() {
-    if (d.size() != static_cast<size_t>(num_nodes)) prepareEngine();
-    int64_t* const label = d.data();
+// Where one run reads and writes, in the types of one width.
+template <typename Id, typename Key, typename Head, typename Length>
+struct RunArrays {
+    Key* label;
+    Id* id;
+    Key* key;
+    const Head* head;
+    const Length* length;
+    Key* improving_label;
+    Key unreached;  // the label of a node not reached
+};
+
+// The single-source run over one width's arrays. The narrow width keeps its
+// own labels and copies each into d when its node is extracted: a label is
+// final then, and every node that gets a label is extracted.
+template <bool kTraced, typename Id, typename Key, typename Head, typename Length>
+void runFrom(const RunArrays<Id, Key, Head, Length>& a) {
+    constexpr bool kOwnLabels = sizeof(Key) < sizeof(int64_t);
+    // Sums of a run: at most 2^16 labels below 2^31 each in the narrow width.
+    using Sum = std::conditional_t<kOwnLabels, int64_t, int128>;
+    Key* const label = a.label;
+    int64_t* const out = d.data();
     int32_t* const reached = settled.data();
-    // Only the nodes the previous run reached carry a label other than M: few
-    // are set back one by one, many with one pass over the whole array.
+    // Only the nodes the previous run reached carry a label other than
+    // unreached: few are set back one by one, many with one pass.
     if (settled_count < num_nodes / 8) {
-        for (int32_t i = 0; i < settled_count; ++i) label[reached[i] - 1] = M;
+        for (int32_t i = 0; i < settled_count; ++i) {
+            label[reached[i] - 1] = a.unreached;
+            if (kOwnLabels) out[reached[i] - 1] = M;
+        }
     } else {
-        std::fill(d.begin(), d.end(), M);
+        std::fill(label, label + num_nodes, a.unreached);
+        if (kOwnLabels) std::fill(d.begin(), d.end(), M);
     }
 
-    int32_t* const id = H.data();
-    int64_t* const key = H_key.data();
+    Id* const id = a.id;
+    Key* const key = a.key;
     const int32_t* const first_arc = point.data();
-    const int32_t* const head = graph_head.data();
-    const int32_t* const length = graph_length.data();
-    const ScanFunction scan = scan_function;
+    const Head* const head = a.head;
+    const Length* const length = a.length;
     int32_t* const improving_v = improving_head.data();
-    int64_t* const improving_c = improving_label.data();
+    Key* const improving_c = a.improving_label;
+    const ScanFunction<Id> scan = scanFunctionFor<Id>(scan_variant);
 
     const int32_t s = user_source_node;
     label[s - 1] = 0;
-    id[1] = s;
+    id[1] = static_cast<Id>(s);
     key[1] = 0;
     int64_t count = 1;
+    if (kTraced) showHeap(id, count);
     int32_t reached_count = 0;
     int32_t u = 0;
     int64_t scans = 0;
-    int128 sum = 0;
+    Sum sum = 0;
     while (count > 0) {
         // Extract the minimum.
         u = id[1];
-        const int64_t du = key[1];
+        const Key du = key[1];
         reached[reached_count++] = u;
+        if (kOwnLabels) out[u - 1] = du;
         sum += du;  // an extracted node keeps its label
         id[1] = id[count];
         key[1] = key[count];
@@ -398,10 +494,9 @@ void heap() {
         // parallel arc before it may have lowered the label already.
         //
         // The labels do not depend on the heap's layout, so the filter may run
-        // before or after the extraction's sift. With few arcs it goes first,
-        // so that its work is not lost when the sift's hard-to-predict end is
-        // mispredicted; with many, the sift goes first and its chain of
-        // dependent loads overlaps the long filter.
+        // before or after the extraction's sift. With few arcs it goes first;
+        // with many, the sift goes first and its chain of dependent loads
+        // overlaps the long filter.
         const int32_t begin = first_arc[u - 1];
         const int32_t end = first_arc[u];
         scans += end - begin;
@@ -410,31 +505,32 @@ void heap() {
         int32_t improving = 0;
         for (int32_t e = begin; e < end; ++e) {
             const int32_t v = head[e];
-            const int64_t candidate = du + length[e];
+            const Key candidate = static_cast<Key>(du + length[e]);
             improving_v[improving] = v;
             improving_c[improving] = candidate;
             improving += candidate < label[v - 1];
         }
         if (few_arcs) siftDownFromRoot(id, key, count);
+        if (kTraced) showHeap(id, count);
 
-        for (int32_t a = 0; a < improving; ++a) {
-            const int32_t v = improving_v[a];
-            const int64_t candidate = improving_c[a];
-            const int64_t dv = label[v - 1];
+        for (int32_t i = 0; i < improving; ++i) {
+            const int32_t v = improving_v[i];
+            const Key candidate = improving_c[i];
+            const Key dv = label[v - 1];
             if (candidate >= dv) continue;
-            if (dv == M) {  // not yet in the heap: insert
+            if (dv == a.unreached) {  // not yet in the heap: insert
                 label[v - 1] = candidate;
                 ++count;
-                climb(id, key, count, v, candidate);
+                climb(id, key, count, static_cast<Id>(v), candidate);
             } else {
                 // Without a node-to-position table the heap is searched; a node
                 // already extracted is not found and keeps its label.
                 const int32_t j = scan(id, static_cast<int32_t>(count), v);
-                if (j != 0) {
-                    label[v - 1] = candidate;
-                    climb(id, key, j, v, candidate);
-                }
+                if (j == 0) continue;
+                label[v - 1] = candidate;
+                climb(id, key, j, static_cast<Id>(v), candidate);
             }
+            if (kTraced) showHeap(id, count);
         }
     }
     heap_count = 0;
@@ -442,6 +538,71 @@ void heap() {
     deleted_node = u;
     settled_sum = sum;
     trivial_triple_comparisons += scans;
+}
+
+template <bool kTraced>
+void runFromSource() {
+    if (narrow_in_use) {
+        runFrom<kTraced>(RunArrays<uint16_t, int32_t, uint16_t, int16_t>{
+            narrow.label.data(), narrow.id.data(), narrow.key.data(), narrow.head.data(), narrow.length.data(),
+            narrow.improving_label.data(), std::numeric_limits<int32_t>::max()});
+    } else {
+        runFrom<kTraced>(RunArrays<int32_t, int64_t, int32_t, int32_t>{d.data(), H.data(), H_key.data(),
+                                                                      graph_head.data(), graph_length.data(),
+                                                                      improving_label.data(), M});
+    }
+}
+
+}  // namespace
+
+void allowNarrowEngine(bool allowed) {
+    narrow_allowed = allowed;
+    d.clear();  // heap() prepares the engine anew
+}
+
+bool narrowEngineInUse() { return narrow_in_use; }
+
+void prepareEngine() {
+    const size_t n = num_nodes > 0 ? static_cast<size_t>(num_nodes) : 0;
+    int32_t max_degree = 0;
+    for (size_t u = 1; u < point.size() && u <= n; ++u) max_degree = std::max(max_degree, point[u] - point[u - 1]);
+    int64_t longest_arc = 0;
+    for (int32_t x : graph_length) longest_arc = std::max(longest_arc, x < 0 ? -int64_t{x} : int64_t{x});
+    const size_t arc_room = static_cast<size_t>(max_degree) + 1;
+    narrow_in_use = narrow_allowed && narrowEngineFits(static_cast<int64_t>(n), longest_arc);
+    improving_head.assign(arc_room, 0);
+    d.assign(n, M);
+    H.assign(n + 1 + kHeapScanPadding, 0);
+    H_key.assign(n + 2, 0);
+    H_key[0] = std::numeric_limits<int64_t>::min();  // below every key: climbs stop at the root
+    settled.assign(n, 0);
+    settled_count = 0;
+    heap_count = 0;
+    if (narrow_in_use) {
+        narrow.label.assign(n, std::numeric_limits<int32_t>::max());
+        narrow.id.assign(n + 1 + kHeapScanPadding, 0);
+        narrow.key.assign(n + 2, 0);
+        narrow.key[0] = std::numeric_limits<int32_t>::min();
+        narrow.head.assign(graph_head.begin(), graph_head.end());
+        narrow.length.assign(graph_length.begin(), graph_length.end());
+        narrow.improving_label.assign(arc_room, 0);
+        improving_label = {};
+    } else {
+        narrow = {};
+        improving_label.assign(arc_room, 0);
+    }
+}
+
+void heap() {
+    if (d.size() != static_cast<size_t>(num_nodes)) prepareEngine();
+    runFromSource<false>();
+}
+
+void heapTraced(const std::function<void(const std::vector<int32_t>&)>& observe) {
+    if (d.size() != static_cast<size_t>(num_nodes)) prepareEngine();
+    heap_observer = &observe;
+    runFromSource<true>();
+    heap_observer = nullptr;
 }
 
 int128 tripleCount(int64_t n) { return static_cast<int128>(n) * (n - 1) * (n - 2); }

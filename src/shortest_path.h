@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <functional>
+#include <vector>
 
 #include "program_state.h"
 
@@ -19,14 +20,37 @@ int32_t extractMin();  // precondition: heap_count >= 1
 // First position 1..heap_count that holds node v, or 0 when v is not in the heap.
 int32_t heapPosition(int32_t v);
 
+// The same over any heap of ids at positions 1..count, with the current scan
+// variant. The array needs kHeapScanPadding entries after position count: the
+// vector scans read them, and ignore what they hold.
+constexpr size_t kHeapScanPadding = 64;
+int32_t findInHeap(const int32_t* ids, int32_t count, int32_t v);
+int32_t findInHeap(const uint16_t* ids, int32_t count, int32_t v);
+
 // Sizes the labels, the heap and the settled list for num_nodes nodes and sets
 // every label to M. The sweep calls it once per network; heap() calls it when
 // the sizes do not match.
+//
+// It also chooses the engine's width for the loaded network. The narrow engine
+// keeps ids and arcs in 16 bits and labels in 32, which is exact when the
+// network has at most 65535 nodes and no arc longer than 32767 either way:
+// every label is the length of a path of at most n - 1 arcs, so it stays
+// below 65535 * 32767 < 2^31 in size. Other networks get the wide engine.
 void prepareEngine();
+bool narrowEngineFits(int64_t nodes, int64_t longest_arc);  // longest_arc: largest |length|
+bool narrowEngineInUse();
+// Whether prepareEngine() may choose the narrow engine (the default); tests
+// turn it off to run the wide engine on small networks.
+void allowNarrowEngine(bool allowed);
 
 // Shortest-path labels from user_source_node into d; adds the arcs it examines
 // to trivial_triple_comparisons and lists the nodes it reaches in settled.
 void heap();
+
+// heap(), calling observe with the heap's ids at positions 1..count after
+// every heap operation: the source's insertion, each extraction with its
+// sift, each insertion and each decrease.
+void heapTraced(const std::function<void(const std::vector<int32_t>&)>& observe);
 
 // One repetition of the sweep: heap() from every source in ascending order,
 // the finite labels of each run summed into one_to_all_distance (which must

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 
 #include "network_generator.h"
 #include "reference_engine.h"
@@ -66,29 +67,38 @@ TEST(NodeHeap, InsertAndExtract) {
     EXPECT_EQ(heap_count, 0);
 }
 
-TEST(NodeHeap, PositionScanFindsTheNodeInsideTheHeapOnly) {
+// Every variant on heaps of both id widths, at every size across the block
+// boundaries of the vector scans; the ids past the heap are stale and must not
+// be found.
+template <typename Id>
+void checkPositionScans(const char* width) {
     const ScanVariant saved = currentScanVariant();
-    num_nodes = 100;
-    prepareEngine();
-    for (int32_t v = 1; v <= 100; ++v) insertNode(v, 100 - v);
-    const Ids all = heapIds();
+    std::vector<Id> ids(101 + kHeapScanPadding);
+    for (int32_t j = 1; j < static_cast<int32_t>(ids.size()); ++j) ids[j] = static_cast<Id>((j * 37) % 100 + 1);
     for (ScanVariant variant : {ScanVariant::portable, ScanVariant::sse2, ScanVariant::avx2, ScanVariant::avx512}) {
         if (!scanVariantSupported(variant)) continue;
         setScanVariant(variant);
-        SCOPED_TRACE(scanVariantName(variant));
-        // Every heap size across the block boundaries of the vector scans; the
-        // ids past the heap are stale and must not be found.
+        SCOPED_TRACE(std::string(scanVariantName(variant)) + ", " + width + " ids");
         for (int32_t count = 0; count <= 100; ++count) {
-            heap_count = count;
-            for (int32_t v = 1; v <= 100; ++v) {
-                const auto at = std::find(all.begin(), all.begin() + count, v);
-                const int32_t expected = at == all.begin() + count ? 0 : static_cast<int32_t>(at - all.begin()) + 1;
-                ASSERT_EQ(heapPosition(v), expected) << "heap of " << count << ", node " << v;
+            for (int32_t v = 1; v <= 101; ++v) {
+                int32_t expected = 0;
+                for (int32_t j = count; j >= 1; --j) expected = ids[j] == v ? j : expected;
+                ASSERT_EQ(findInHeap(ids.data(), count, v), expected) << "heap of " << count << ", node " << v;
             }
         }
-        heap_count = 100;
     }
     setScanVariant(saved);
+}
+
+TEST(NodeHeap, PositionScanFindsTheNodeInsideTheHeapOnly) {
+    checkPositionScans<int32_t>("32-bit");
+    checkPositionScans<uint16_t>("16-bit");
+    // The program's heap is searched the same way.
+    num_nodes = 5;
+    prepareEngine();
+    for (int32_t v : {4, 2, 5}) insertNode(v, 0);
+    EXPECT_EQ(heapPosition(2), 2);
+    EXPECT_EQ(heapPosition(3), 0);
 }
 
 TEST(SingleSource, WorkedExample) {
@@ -122,6 +132,35 @@ TEST(SingleSource, LabelsBeyondThe32BitRangeAreExact) {
     for (int32_t v = 1; v < 5; ++v) arcs.push_back({v, v + 1, 2147483647});
     loadArcs(5, arcs);
     EXPECT_EQ(runFrom(1), (Labels{0, 2147483647, 4294967294, 6442450941, 8589934588}));
+}
+
+TEST(SingleSource, TheNarrowEngineTakesExactlyTheNetworksItIsExactFor) {
+    EXPECT_TRUE(narrowEngineFits(65535, 32767));
+    EXPECT_FALSE(narrowEngineFits(65536, 1));
+    EXPECT_FALSE(narrowEngineFits(2, 32768));
+    // The largest narrow labels: a path of 65535 nodes with arcs of 32767 and
+    // of -32767, whose far ends are 65534 * 32767 = 2147352578 away.
+    for (int32_t length : {32767, -32767}) {
+        const GeneratedNetwork net = generateNetwork({"path", 65535, 0, 1, length, length});
+        loadArcs(net.nodes, net.arcs);
+        user_source_node = 1;
+        heap();
+        ASSERT_TRUE(narrowEngineInUse());
+        EXPECT_EQ(d[65534], int64_t{65534} * length);
+        EXPECT_TRUE(settled_sum == int128{length} * 65534 * 65535 / 2);
+        user_source_node = 65535;
+        heap();
+        EXPECT_EQ(d[65534], 0);
+        EXPECT_EQ(d[0], M);
+    }
+    // One arc longer than 32767 makes the same network wide, with the same labels.
+    loadArcs(4, {{1, 2, 32768}, {2, 3, -5}, {1, 3, 40000}, {3, 4, 1}});
+    EXPECT_EQ(runFrom(1), (Labels{0, 32768, 32763, 32764}));
+    EXPECT_FALSE(narrowEngineInUse());
+    // Within the bounds: narrow. Node 3 is settled before the arc 2 -> 3 is seen.
+    loadArcs(4, {{1, 2, 32767}, {2, 3, -5}, {1, 3, 32000}, {3, 4, 1}});
+    EXPECT_EQ(runFrom(1), (Labels{0, 32767, 32000, 32001}));
+    EXPECT_TRUE(narrowEngineInUse());
 }
 
 TEST(SingleSource, NegativeLengthsGiveTheLabelSettingResult) {
@@ -220,21 +259,57 @@ protected:
         saved_ = currentScanVariant();
         setScanVariant(GetParam());
     }
-    void TearDown() override { setScanVariant(saved_); }
+    void TearDown() override {
+        setScanVariant(saved_);
+        allowNarrowEngine(true);
+    }
+    // Loads the network and prepares the engine of the given width; the
+    // narrow one only where it is exact.
+    static void prepare(const NetworkSpec& spec, bool narrow) {
+        const GeneratedNetwork net = generateNetwork(spec);
+        loadArcs(net.nodes, net.arcs);
+        allowNarrowEngine(narrow);
+        prepareEngine();
+        const int64_t longest = std::max(std::abs(spec.min_length), std::abs(spec.max_length));
+        ASSERT_EQ(narrowEngineInUse(), narrow && longest <= 32767);
+    }
     ScanVariant saved_ = ScanVariant::portable;
 };
 
 TEST_P(AgainstReference, LabelsAndScansAgreeFromEverySource) {
     for (const NetworkSpec& spec : comparisonNetworks()) {
-        SCOPED_TRACE(specComment(spec));
-        const GeneratedNetwork net = generateNetwork(spec);
-        loadArcs(net.nodes, net.arcs);
-        prepareEngine();
-        for (int32_t s = 1; s <= num_nodes; ++s) {
-            ReferenceRun reference;
-            reference.run(s);
-            ASSERT_EQ(runFrom(s), reference.label) << "source " << s;
-            ASSERT_EQ(trivial_triple_comparisons, reference.scans) << "source " << s;
+        for (bool narrow : {true, false}) {
+            SCOPED_TRACE(specComment(spec) + (narrow ? " (narrow engine allowed)" : " (wide engine)"));
+            prepare(spec, narrow);
+            for (int32_t s = 1; s <= num_nodes; ++s) {
+                ReferenceRun reference;
+                reference.run(s);
+                ASSERT_EQ(runFrom(s), reference.label) << "source " << s;
+                ASSERT_EQ(trivial_triple_comparisons, reference.scans) << "source " << s;
+            }
+        }
+    }
+}
+
+// The heap of a whole run, after every operation, in both widths.
+TEST_P(AgainstReference, RunsLeaveTheHeapAsThePlainEngineDoes) {
+    for (const NetworkSpec& spec : comparisonNetworks()) {
+        for (bool narrow : {true, false}) {
+            SCOPED_TRACE(specComment(spec) + (narrow ? " (narrow engine allowed)" : " (wide engine)"));
+            prepare(spec, narrow);
+            for (int32_t s = 1; s <= std::min<int32_t>(num_nodes, 8); ++s) {
+                std::vector<Ids> expected, seen;
+                ReferenceRun reference;
+                reference.observe = [&](const Ids& h) { expected.emplace_back(h.begin() + 1, h.end()); };
+                reference.run(s);
+                user_source_node = s;
+                heapTraced([&](const Ids& h) { seen.push_back(h); });
+                ASSERT_EQ(seen.size(), expected.size()) << "source " << s;
+                for (size_t step = 0; step < seen.size(); ++step) {
+                    ASSERT_EQ(seen[step], expected[step]) << "source " << s << " step " << step;
+                }
+                ASSERT_EQ(d, reference.label) << "source " << s;
+            }
         }
     }
 }
