@@ -108,6 +108,48 @@ __attribute__((target("avx512f,avx512bw"))) int32_t scanAvx512(const uint16_t* h
 }
 #endif
 
+// Arc filters: the arcs begin..end of a node with label du whose candidate
+// du + length is below their head's label, listed in slot order (heads in
+// out_v, candidates in out_c); returns how many. The scalar filter is part of
+// the run; the vector one serves nodes with many arcs on the narrow engine.
+// Its stores write 16 entries from the end of the list, so the lists have
+// room for 16 more than the largest out-degree.
+using FilterFunction = int32_t (*)(const uint16_t* head, const int16_t* length, int32_t begin, int32_t end,
+                                   int32_t du, const int32_t* label, int32_t* out_v, int32_t* out_c);
+constexpr size_t kFilterSpill = 16;
+
+#ifdef SPC_X86
+__attribute__((target("avx512f,avx512bw,avx512vl"))) int32_t filterAvx512(const uint16_t* head, const int16_t* length,
+                                                                           int32_t begin, int32_t end, int32_t du,
+                                                                           const int32_t* label, int32_t* out_v,
+                                                                           int32_t* out_c) {
+    const __m512i base = _mm512_set1_epi32(du);
+    const __m512i one = _mm512_set1_epi32(1);
+    int32_t improving = 0;
+    for (int32_t e = begin; e < end; e += 16) {
+        const int32_t left = end - e;
+        const __mmask16 valid = left >= 16 ? __mmask16(0xffff) : static_cast<__mmask16>((1u << left) - 1);
+        const __m512i v = _mm512_maskz_cvtepu16_epi32(valid, _mm256_maskz_loadu_epi16(valid, head + e));
+        const __m512i c =
+            _mm512_add_epi32(base, _mm512_maskz_cvtepi16_epi32(valid, _mm256_maskz_loadu_epi16(valid, length + e)));
+        const __m512i l = _mm512_mask_i32gather_epi32(_mm512_setzero_si512(), valid, _mm512_sub_epi32(v, one), label, 4);
+        const __mmask16 better = _mm512_mask_cmplt_epi32_mask(valid, c, l);
+        _mm512_storeu_si512(out_v + improving, _mm512_maskz_compress_epi32(better, v));
+        _mm512_storeu_si512(out_c + improving, _mm512_maskz_compress_epi32(better, c));
+        improving += __builtin_popcount(better);
+    }
+    return improving;
+}
+#endif
+
+FilterFunction filterFunctionFor(ScanVariant variant) {
+#ifdef SPC_X86
+    if (variant == ScanVariant::avx512) return filterAvx512;
+#endif
+    (void)variant;
+    return nullptr;
+}
+
 template <typename Id>
 using ScanFunction = int32_t (*)(const Id*, int32_t, int32_t);
 
@@ -206,7 +248,9 @@ bool scanVariantSupported(ScanVariant variant) {
 #ifdef SPC_X86
         case ScanVariant::sse2: return __builtin_cpu_supports("sse2");
         case ScanVariant::avx2: return __builtin_cpu_supports("avx2");
-        case ScanVariant::avx512: return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw");
+        case ScanVariant::avx512:
+            return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+                   __builtin_cpu_supports("avx512vl");
 #endif
         default: return false;
     }
@@ -465,6 +509,7 @@ void runFrom(const RunArrays<Id, Key, Head, Length>& a) {
     int32_t* const improving_v = improving_head.data();
     Key* const improving_c = a.improving_label;
     const ScanFunction<Id> scan = scanFunctionFor<Id>(scan_variant);
+    const FilterFunction vector_filter = kOwnLabels ? filterFunctionFor(scan_variant) : nullptr;
 
     const int32_t s = user_source_node;
     label[s - 1] = 0;
@@ -503,7 +548,14 @@ void runFrom(const RunArrays<Id, Key, Head, Length>& a) {
         const bool few_arcs = end - begin <= kFewArcs;
         if (!few_arcs) siftDownFromRoot(id, key, count);
         int32_t improving = 0;
-        for (int32_t e = begin; e < end; ++e) {
+        bool filtered = false;
+        if constexpr (kOwnLabels) {
+            if (!few_arcs && vector_filter != nullptr) {
+                improving = vector_filter(head, length, begin, end, du, label, improving_v, improving_c);
+                filtered = true;
+            }
+        }
+        for (int32_t e = begin; !filtered && e < end; ++e) {
             const int32_t v = head[e];
             const Key candidate = static_cast<Key>(du + length[e]);
             improving_v[improving] = v;
@@ -570,7 +622,7 @@ void prepareEngine() {
     for (int32_t x : graph_length) longest_arc = std::max(longest_arc, x < 0 ? -int64_t{x} : int64_t{x});
     const size_t arc_room = static_cast<size_t>(max_degree) + 1;
     narrow_in_use = narrow_allowed && narrowEngineFits(static_cast<int64_t>(n), longest_arc);
-    improving_head.assign(arc_room, 0);
+    improving_head.assign(arc_room + kFilterSpill, 0);
     d.assign(n, M);
     H.assign(n + 1 + kHeapScanPadding, 0);
     H_key.assign(n + 2, 0);
@@ -585,7 +637,7 @@ void prepareEngine() {
         narrow.key[0] = std::numeric_limits<int32_t>::min();
         narrow.head.assign(graph_head.begin(), graph_head.end());
         narrow.length.assign(graph_length.begin(), graph_length.end());
-        narrow.improving_label.assign(arc_room, 0);
+        narrow.improving_label.assign(arc_room + kFilterSpill, 0);
         improving_label = {};
     } else {
         narrow = {};
