@@ -175,6 +175,17 @@ ScanVariant fastestScanVariant() {
 ScanVariant scan_variant = fastestScanVariant();
 ScanFunction<int32_t> scan_function = scanFunctionFor<int32_t>(scan_variant);
 ScanFunction<uint16_t> scan_function16 = scanFunctionFor<uint16_t>(scan_variant);
+FilterFunction filter_function = filterFunctionFor(scan_variant);
+
+// The current variant's scan for heaps of the given id width.
+template <typename Id>
+ScanFunction<Id> currentScan() {
+    if constexpr (sizeof(Id) == sizeof(uint16_t)) {
+        return scan_function16;
+    } else {
+        return scan_function;
+    }
+}
 
 // Processor time used so far, in whole milliseconds.
 uint64_t processorMilliseconds() {
@@ -260,6 +271,7 @@ void setScanVariant(ScanVariant variant) {
     scan_variant = variant;
     scan_function = scanFunctionFor<int32_t>(variant);
     scan_function16 = scanFunctionFor<uint16_t>(variant);
+    filter_function = filterFunctionFor(variant);
 }
 
 ScanVariant currentScanVariant() { return scan_variant; }
@@ -428,10 +440,10 @@ int32_t extractMin() {
     return root;
 }
 
-int32_t heapPosition(int32_t v) { return scan_function(H.data(), heap_count, v); }
-
 int32_t findInHeap(const int32_t* ids, int32_t count, int32_t v) { return scan_function(ids, count, v); }
 int32_t findInHeap(const uint16_t* ids, int32_t count, int32_t v) { return scan_function16(ids, count, v); }
+
+int32_t heapPosition(int32_t v) { return findInHeap(H.data(), heap_count, v); }
 
 bool narrowEngineFits(int64_t nodes, int64_t longest_arc) { return nodes <= 65535 && longest_arc <= 32767; }
 
@@ -449,6 +461,7 @@ struct NarrowArrays {
     std::vector<int32_t> improving_label;
 };
 NarrowArrays narrow;
+constexpr int32_t kNarrowUnreached = std::numeric_limits<int32_t>::max();  // no narrow label comes near it
 
 // Heads and candidate labels of the arcs of the node being scanned that may
 // improve their head's label, sized for the largest out-degree.
@@ -494,11 +507,11 @@ void runFrom(const RunArrays<Id, Key, Head, Length>& a) {
     if (settled_count < num_nodes / 8) {
         for (int32_t i = 0; i < settled_count; ++i) {
             label[reached[i] - 1] = a.unreached;
-            if (kOwnLabels) out[reached[i] - 1] = M;
+            if constexpr (kOwnLabels) out[reached[i] - 1] = M;
         }
     } else {
         std::fill(label, label + num_nodes, a.unreached);
-        if (kOwnLabels) std::fill(d.begin(), d.end(), M);
+        if constexpr (kOwnLabels) std::fill(d.begin(), d.end(), M);
     }
 
     Id* const id = a.id;
@@ -508,8 +521,8 @@ void runFrom(const RunArrays<Id, Key, Head, Length>& a) {
     const Length* const length = a.length;
     int32_t* const improving_v = improving_head.data();
     Key* const improving_c = a.improving_label;
-    const ScanFunction<Id> scan = scanFunctionFor<Id>(scan_variant);
-    const FilterFunction vector_filter = kOwnLabels ? filterFunctionFor(scan_variant) : nullptr;
+    const ScanFunction<Id> scan = currentScan<Id>();
+    const FilterFunction vector_filter = kOwnLabels ? filter_function : nullptr;
 
     const int32_t s = user_source_node;
     label[s - 1] = 0;
@@ -526,7 +539,7 @@ void runFrom(const RunArrays<Id, Key, Head, Length>& a) {
         u = id[1];
         const Key du = key[1];
         reached[reached_count++] = u;
-        if (kOwnLabels) out[u - 1] = du;
+        if constexpr (kOwnLabels) out[u - 1] = du;
         sum += du;  // an extracted node keeps its label
         id[1] = id[count];
         key[1] = key[count];
@@ -597,7 +610,7 @@ void runFromSource() {
     if (narrow_in_use) {
         runFrom<kTraced>(RunArrays<uint16_t, int32_t, uint16_t, int16_t>{
             narrow.label.data(), narrow.id.data(), narrow.key.data(), narrow.head.data(), narrow.length.data(),
-            narrow.improving_label.data(), std::numeric_limits<int32_t>::max()});
+            narrow.improving_label.data(), kNarrowUnreached});
     } else {
         runFrom<kTraced>(RunArrays<int32_t, int64_t, int32_t, int32_t>{d.data(), H.data(), H_key.data(),
                                                                       graph_head.data(), graph_length.data(),
@@ -631,7 +644,7 @@ void prepareEngine() {
     settled_count = 0;
     heap_count = 0;
     if (narrow_in_use) {
-        narrow.label.assign(n, std::numeric_limits<int32_t>::max());
+        narrow.label.assign(n, kNarrowUnreached);
         narrow.id.assign(n + 1 + kHeapScanPadding, 0);
         narrow.key.assign(n + 2, 0);
         narrow.key[0] = std::numeric_limits<int32_t>::min();
