@@ -102,8 +102,11 @@ __attribute__((target("avx512f,avx512bw"))) int32_t scanAvx512(const int32_t* h,
 
 __attribute__((target("avx512f,avx512bw"))) int32_t scanAvx512(const uint16_t* h, int32_t count, int32_t v) {
     const __m512i key = _mm512_set1_epi16(static_cast<short>(v));
-    return scanBackward<32, 0>(count, [&](int32_t j) __attribute__((target("avx512f,avx512bw"))) {
-        return uint64_t{_mm512_cmpeq_epi16_mask(_mm512_loadu_si512(h + j), key)};
+    // Two loads a block: a scan ends with one mispredicted branch, and the
+    // fewer blocks it takes, the sooner that branch is resolved.
+    return scanBackward<64, 0>(count, [&](int32_t j) __attribute__((target("avx512f,avx512bw"))) {
+        return _cvtmask64_u64(_mm512_kunpackd(_mm512_cmpeq_epi16_mask(_mm512_loadu_si512(h + j + 32), key),
+                                              _mm512_cmpeq_epi16_mask(_mm512_loadu_si512(h + j), key)));
     });
 }
 #endif
@@ -390,8 +393,8 @@ inline void siftDownFromRoot(Id* id, Key* key, int64_t k) {
 // root.
 template <typename Id, typename Key>
 inline void climb(Id* id, Key* key, int64_t i, Id v, Key kv) {
-    const int64_t p1 = i / 2;
-    const int64_t p2 = i / 4;
+    const int64_t p1 = i >> 1;  // i >= 1: shifts, not signed divisions
+    const int64_t p2 = i >> 2;
     const Key k1 = key[p1];
     const Key k2 = key[p2];
     const Id i1 = id[p1];
@@ -463,6 +466,57 @@ struct NarrowArrays {
 NarrowArrays narrow;
 constexpr int32_t kNarrowUnreached = std::numeric_limits<int32_t>::max();  // no narrow label comes near it
 
+// Whether nodes with few arcs are filtered over a fixed number of slots. The
+// loop over a node's arcs ends with a mispredicted branch whenever the degree
+// differs from the last one; where nearly all nodes have the same degree (a
+// grid) the loop is cheaper, elsewhere the fixed slots.
+bool narrow_fixed_slots = false;
+
+// True when at least nine in ten of the n nodes have the same out-degree.
+bool mostNodesHaveOneDegree(size_t n) {
+    std::vector<int64_t> with_degree(kFewArcs + 2, 0);  // the last counts all larger degrees
+    for (size_t u = 1; u < point.size() && u <= n; ++u) {
+        ++with_degree[static_cast<size_t>(std::min(point[u] - point[u - 1], kFewArcs + 1))];
+    }
+    const int64_t most = *std::max_element(with_degree.begin(), with_degree.end());
+    return 10 * most >= 9 * static_cast<int64_t>(n);
+}
+
+// The scalar filters. Both store every arc's head and candidate and advance
+// the list's end only past the improving ones, so no branch depends on the
+// labels.
+template <typename Head, typename Length, typename Key>
+inline int32_t filterArcs(const Head* head, const Length* length, int32_t begin, int32_t end, Key du,
+                          const Key* label, int32_t* out_v, Key* out_c) {
+    int32_t improving = 0;
+    for (int32_t e = begin; e < end; ++e) {
+        const int32_t v = head[e];
+        const Key candidate = static_cast<Key>(du + length[e]);
+        out_v[improving] = v;
+        out_c[improving] = candidate;
+        improving += candidate < label[v - 1];
+    }
+    return improving;
+}
+
+// The same over Slots slots from begin, of which the first end - begin are
+// the node's arcs: no branch depends on the degree. The arc arrays have Slots
+// entries of room past the last arc.
+template <int32_t Slots, typename Head, typename Length, typename Key>
+inline int32_t filterSlots(const Head* head, const Length* length, int32_t begin, int32_t end, Key du,
+                           const Key* label, int32_t* out_v, Key* out_c) {
+    const int32_t degree = end - begin;
+    int32_t improving = 0;
+    for (int32_t e = 0; e < Slots; ++e) {
+        const int32_t v = head[begin + e];
+        const Key candidate = static_cast<Key>(du + length[begin + e]);
+        out_v[improving] = v;
+        out_c[improving] = candidate;
+        improving += (e < degree) & (candidate < label[v - 1]);
+    }
+    return improving;
+}
+
 // Heads and candidate labels of the arcs of the node being scanned that may
 // improve their head's label, sized for the largest out-degree.
 std::vector<int32_t> improving_head;
@@ -522,7 +576,8 @@ void runFrom(const RunArrays<Id, Key, Head, Length>& a) {
     int32_t* const improving_v = improving_head.data();
     Key* const improving_c = a.improving_label;
     const ScanFunction<Id> scan = currentScan<Id>();
-    const FilterFunction vector_filter = kOwnLabels ? filter_function : nullptr;
+    const FilterFunction vector_filter = filter_function;
+    const bool fixed_slots = narrow_fixed_slots;
 
     const int32_t s = user_source_node;
     label[s - 1] = 0;
@@ -562,21 +617,26 @@ void runFrom(const RunArrays<Id, Key, Head, Length>& a) {
         if (!few_arcs) siftDownFromRoot(id, key, count);
         int32_t improving = 0;
         bool filtered = false;
-        if constexpr (kOwnLabels) {
-            if (!few_arcs && vector_filter != nullptr) {
+        if constexpr (kOwnLabels) {  // its own arc arrays: padded, 16-bit
+            if (few_arcs && fixed_slots) {
+                improving = filterSlots<kFewArcs>(head, length, begin, end, du, label, improving_v, improving_c);
+                filtered = true;
+            } else if (!few_arcs && vector_filter != nullptr) {
                 improving = vector_filter(head, length, begin, end, du, label, improving_v, improving_c);
                 filtered = true;
             }
         }
-        for (int32_t e = begin; !filtered && e < end; ++e) {
-            const int32_t v = head[e];
-            const Key candidate = static_cast<Key>(du + length[e]);
-            improving_v[improving] = v;
-            improving_c[improving] = candidate;
-            improving += candidate < label[v - 1];
-        }
+        if (!filtered) improving = filterArcs(head, length, begin, end, du, label, improving_v, improving_c);
         if (few_arcs) siftDownFromRoot(id, key, count);
         if (kTraced) showHeap(id, count);
+        // The root is most often the next node extracted: start fetching its
+        // arcs now, while the improving arcs are applied. id[1] always holds a
+        // node of the network, even in an empty heap.
+        {
+            const int32_t next = first_arc[id[1] - 1];
+            __builtin_prefetch(head + next);
+            __builtin_prefetch(length + next);
+        }
 
         for (int32_t i = 0; i < improving; ++i) {
             const int32_t v = improving_v[i];
@@ -650,6 +710,9 @@ void prepareEngine() {
         narrow.key[0] = std::numeric_limits<int32_t>::min();
         narrow.head.assign(graph_head.begin(), graph_head.end());
         narrow.length.assign(graph_length.begin(), graph_length.end());
+        narrow.head.resize(narrow.head.size() + kFewArcs, 1);  // room for the fixed slots: node 1, length 0
+        narrow.length.resize(narrow.length.size() + kFewArcs, 0);
+        narrow_fixed_slots = !mostNodesHaveOneDegree(n);
         narrow.improving_label.assign(arc_room + kFilterSpill, 0);
         improving_label = {};
     } else {
