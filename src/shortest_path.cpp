@@ -717,6 +717,7 @@ void prepareEngine() {
         improving_label = {};
     } else {
         narrow = {};
+        narrow_fixed_slots = false;
         improving_label.assign(arc_room, 0);
     }
 }
