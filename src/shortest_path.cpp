@@ -113,12 +113,11 @@ __attribute__((target("avx512f,avx512bw"))) int32_t scanAvx512(const uint16_t* h
 
 // Arc filters: the arcs begin..end of a node with label du whose candidate
 // du + length is below their head's label, listed in slot order (heads in
-// out_v, candidates in out_c); returns how many. The scalar filter is part of
-// the run; the vector one serves nodes with many arcs on the narrow engine.
-// Its stores write 16 entries from the end of the list, so the lists have
-// room for 16 more than the largest out-degree.
-using FilterFunction = int32_t (*)(const uint16_t* head, const int16_t* length, int32_t begin, int32_t end,
-                                   int32_t du, const int32_t* label, int32_t* out_v, int32_t* out_c);
+// out_v, candidates in out_c); returns how many. The scalar filters are part
+// of the run; the vector ones serve the narrow engine. Their stores write up
+// to 16 entries from the end of the list, so the lists have room for 16 more
+// than the largest out-degree; they read up to 7 arcs past a node's last,
+// which the narrow arc arrays' padding holds.
 constexpr size_t kFilterSpill = 16;
 
 #ifdef SPC_X86
@@ -143,15 +142,48 @@ __attribute__((target("avx512f,avx512bw,avx512vl"))) int32_t filterAvx512(const 
     }
     return improving;
 }
-#endif
 
-FilterFunction filterFunctionFor(ScanVariant variant) {
-#ifdef SPC_X86
-    if (variant == ScanVariant::avx512) return filterAvx512;
-#endif
-    (void)variant;
-    return nullptr;
+// For each 8-bit mask, the lane indices of its set bits, lowest first, one
+// byte each: the compress that AVX2 lacks, done with a permutation.
+struct CompressTable {
+    uint64_t lanes[256];
+    constexpr CompressTable() : lanes() {
+        for (int m = 0; m < 256; ++m) {
+            uint64_t packed = 0;
+            int k = 0;
+            for (int lane = 0; lane < 8; ++lane) {
+                if (m & (1 << lane)) packed |= uint64_t(lane) << (8 * k++);
+            }
+            lanes[m] = packed;
+        }
+    }
+};
+constexpr CompressTable kCompress;
+
+// Eight arcs a step: the eight labels come in one gather.
+__attribute__((target("avx2"))) int32_t filterAvx2(const uint16_t* head, const int16_t* length, int32_t begin,
+                                                    int32_t end, int32_t du, const int32_t* label, int32_t* out_v,
+                                                    int32_t* out_c) {
+    const __m256i base = _mm256_set1_epi32(du);
+    const __m256i one = _mm256_set1_epi32(1);
+    const __m256i lane = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+    int32_t improving = 0;
+    for (int32_t e = begin; e < end; e += 8) {
+        const __m256i valid = _mm256_cmpgt_epi32(_mm256_set1_epi32(end - e), lane);
+        const __m256i v = _mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(head + e)));
+        const __m256i c =
+            _mm256_add_epi32(base, _mm256_cvtepi16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(length + e))));
+        const __m256i l = _mm256_i32gather_epi32(label, _mm256_sub_epi32(v, one), 4);
+        const unsigned better =
+            static_cast<unsigned>(_mm256_movemask_ps(_mm256_castsi256_ps(_mm256_and_si256(valid, _mm256_cmpgt_epi32(l, c)))));
+        const __m256i order = _mm256_cvtepu8_epi32(_mm_cvtsi64_si128(static_cast<long long>(kCompress.lanes[better])));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out_v + improving), _mm256_permutevar8x32_epi32(v, order));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out_c + improving), _mm256_permutevar8x32_epi32(c, order));
+        improving += __builtin_popcount(better);
+    }
+    return improving;
 }
+#endif
 
 template <typename Id>
 using ScanFunction = int32_t (*)(const Id*, int32_t, int32_t);
@@ -178,17 +210,49 @@ ScanVariant fastestScanVariant() {
 ScanVariant scan_variant = fastestScanVariant();
 ScanFunction<int32_t> scan_function = scanFunctionFor<int32_t>(scan_variant);
 ScanFunction<uint16_t> scan_function16 = scanFunctionFor<uint16_t>(scan_variant);
-FilterFunction filter_function = filterFunctionFor(scan_variant);
 
-// The current variant's scan for heaps of the given id width.
-template <typename Id>
-ScanFunction<Id> currentScan() {
-    if constexpr (sizeof(Id) == sizeof(uint16_t)) {
-        return scan_function16;
-    } else {
-        return scan_function;
+// The vector code of one instruction set, for the runs compiled for it (see
+// runFromSource): the heap scan for both id widths and the narrow engine's
+// vector filter, for nodes with many arcs and, where it pays, with few.
+struct PortableKernels {
+    template <typename Id>
+    static int32_t scan(const Id* h, int32_t count, int32_t v) { return scanPortable(h, count, v); }
+    static constexpr bool kFilterMany = false;
+    static constexpr bool kFilterFew = false;
+};
+
+#ifdef SPC_X86
+struct Sse2Kernels {
+    template <typename Id>
+    static int32_t scan(const Id* h, int32_t count, int32_t v) { return scanSse2(h, count, v); }
+    static constexpr bool kFilterMany = false;
+    static constexpr bool kFilterFew = false;
+};
+
+struct Avx2Kernels {
+    template <typename Id>
+    static int32_t scan(const Id* h, int32_t count, int32_t v) { return scanAvx2(h, count, v); }
+    static int32_t filter(const uint16_t* head, const int16_t* length, int32_t begin, int32_t end, int32_t du,
+                          const int32_t* label, int32_t* out_v, int32_t* out_c) {
+        return filterAvx2(head, length, begin, end, du, label, out_v, out_c);
     }
-}
+    static constexpr bool kFilterMany = true;
+    static constexpr bool kFilterFew = true;
+};
+
+// With few arcs the scalar fixed slots measured faster than one masked
+// 16-lane step.
+struct Avx512Kernels {
+    template <typename Id>
+    static int32_t scan(const Id* h, int32_t count, int32_t v) { return scanAvx512(h, count, v); }
+    static int32_t filter(const uint16_t* head, const int16_t* length, int32_t begin, int32_t end, int32_t du,
+                          const int32_t* label, int32_t* out_v, int32_t* out_c) {
+        return filterAvx512(head, length, begin, end, du, label, out_v, out_c);
+    }
+    static constexpr bool kFilterMany = true;
+    static constexpr bool kFilterFew = false;
+};
+#endif
 
 // Processor time used so far, in whole milliseconds.
 uint64_t processorMilliseconds() {
@@ -274,7 +338,6 @@ void setScanVariant(ScanVariant variant) {
     scan_variant = variant;
     scan_function = scanFunctionFor<int32_t>(variant);
     scan_function16 = scanFunctionFor<uint16_t>(variant);
-    filter_function = filterFunctionFor(variant);
 }
 
 ScanVariant currentScanVariant() { return scan_variant; }
@@ -517,6 +580,22 @@ inline int32_t filterSlots(const Head* head, const Length* length, int32_t begin
     return improving;
 }
 
+// The narrow engine's filter for a node's arcs: over fixed slots or a vector
+// step where degrees vary, the plain loop where nearly all are the same (see
+// narrow_fixed_slots); a vector filter, where there is one, for many arcs.
+template <typename Kernels>
+inline int32_t filterNarrow(bool few_arcs, bool fixed_slots, const uint16_t* head, const int16_t* length,
+                            int32_t begin, int32_t end, int32_t du, const int32_t* label, int32_t* out_v,
+                            int32_t* out_c) {
+    if (few_arcs) {
+        if (!fixed_slots) return filterArcs(head, length, begin, end, du, label, out_v, out_c);
+        if constexpr (Kernels::kFilterFew) return Kernels::filter(head, length, begin, end, du, label, out_v, out_c);
+        return filterSlots<kFewArcs>(head, length, begin, end, du, label, out_v, out_c);
+    }
+    if constexpr (Kernels::kFilterMany) return Kernels::filter(head, length, begin, end, du, label, out_v, out_c);
+    return filterArcs(head, length, begin, end, du, label, out_v, out_c);
+}
+
 // Heads and candidate labels of the arcs of the node being scanned that may
 // improve their head's label, sized for the largest out-degree.
 std::vector<int32_t> improving_head;
@@ -548,7 +627,7 @@ struct RunArrays {
 // The single-source run over one width's arrays. The narrow width keeps its
 // own labels and copies each into d when its node is extracted: a label is
 // final then, and every node that gets a label is extracted.
-template <bool kTraced, typename Id, typename Key, typename Head, typename Length>
+template <bool kTraced, typename Kernels, typename Id, typename Key, typename Head, typename Length>
 void runFrom(const RunArrays<Id, Key, Head, Length>& a) {
     constexpr bool kOwnLabels = sizeof(Key) < sizeof(int64_t);
     // Sums of a run: at most 2^16 labels below 2^31 each in the narrow width.
@@ -575,8 +654,6 @@ void runFrom(const RunArrays<Id, Key, Head, Length>& a) {
     const Length* const length = a.length;
     int32_t* const improving_v = improving_head.data();
     Key* const improving_c = a.improving_label;
-    const ScanFunction<Id> scan = currentScan<Id>();
-    const FilterFunction vector_filter = filter_function;
     const bool fixed_slots = narrow_fixed_slots;
 
     const int32_t s = user_source_node;
@@ -616,17 +693,12 @@ void runFrom(const RunArrays<Id, Key, Head, Length>& a) {
         const bool few_arcs = end - begin <= kFewArcs;
         if (!few_arcs) siftDownFromRoot(id, key, count);
         int32_t improving = 0;
-        bool filtered = false;
         if constexpr (kOwnLabels) {  // its own arc arrays: padded, 16-bit
-            if (few_arcs && fixed_slots) {
-                improving = filterSlots<kFewArcs>(head, length, begin, end, du, label, improving_v, improving_c);
-                filtered = true;
-            } else if (!few_arcs && vector_filter != nullptr) {
-                improving = vector_filter(head, length, begin, end, du, label, improving_v, improving_c);
-                filtered = true;
-            }
+            improving = filterNarrow<Kernels>(few_arcs, fixed_slots, head, length, begin, end, du, label,
+                                              improving_v, improving_c);
+        } else {
+            improving = filterArcs(head, length, begin, end, du, label, improving_v, improving_c);
         }
-        if (!filtered) improving = filterArcs(head, length, begin, end, du, label, improving_v, improving_c);
         if (few_arcs) siftDownFromRoot(id, key, count);
         if (kTraced) showHeap(id, count);
         // The root is most often the next node extracted: start fetching its
@@ -650,7 +722,7 @@ void runFrom(const RunArrays<Id, Key, Head, Length>& a) {
             } else {
                 // Without a node-to-position table the heap is searched; a node
                 // already extracted is not found and keeps its label.
-                const int32_t j = scan(id, static_cast<int32_t>(count), v);
+                const int32_t j = Kernels::scan(id, static_cast<int32_t>(count), v);
                 if (j == 0) continue;
                 label[v - 1] = candidate;
                 climb(id, key, j, static_cast<Id>(v), candidate);
@@ -665,16 +737,42 @@ void runFrom(const RunArrays<Id, Key, Head, Length>& a) {
     trivial_triple_comparisons += scans;
 }
 
-template <bool kTraced>
-void runFromSource() {
+template <bool kTraced, typename Kernels>
+inline void runWith() {
     if (narrow_in_use) {
-        runFrom<kTraced>(RunArrays<uint16_t, int32_t, uint16_t, int16_t>{
+        runFrom<kTraced, Kernels>(RunArrays<uint16_t, int32_t, uint16_t, int16_t>{
             narrow.label.data(), narrow.id.data(), narrow.key.data(), narrow.head.data(), narrow.length.data(),
             narrow.improving_label.data(), kNarrowUnreached});
     } else {
-        runFrom<kTraced>(RunArrays<int32_t, int64_t, int32_t, int32_t>{d.data(), H.data(), H_key.data(),
-                                                                      graph_head.data(), graph_length.data(),
-                                                                      improving_label.data(), M});
+        runFrom<kTraced, Kernels>(RunArrays<int32_t, int64_t, int32_t, int32_t>{d.data(), H.data(), H_key.data(),
+                                                                               graph_head.data(), graph_length.data(),
+                                                                               improving_label.data(), M});
+    }
+}
+
+// The run is compiled once for each instruction set, with everything it calls
+// inlined (flatten): the scan and the vector filter then cost no call, and
+// the run's registers stay live across them.
+template <bool kTraced>
+__attribute__((flatten)) void runPortable() { runWith<kTraced, PortableKernels>(); }
+#ifdef SPC_X86
+template <bool kTraced>
+__attribute__((flatten)) void runSse2() { runWith<kTraced, Sse2Kernels>(); }
+template <bool kTraced>
+__attribute__((target("avx2"), flatten)) void runAvx2() { runWith<kTraced, Avx2Kernels>(); }
+template <bool kTraced>
+__attribute__((target("avx512f,avx512bw,avx512vl"), flatten)) void runAvx512() { runWith<kTraced, Avx512Kernels>(); }
+#endif
+
+template <bool kTraced>
+void runFromSource() {
+    switch (scan_variant) {
+#ifdef SPC_X86
+        case ScanVariant::sse2: return runSse2<kTraced>();
+        case ScanVariant::avx2: return runAvx2<kTraced>();
+        case ScanVariant::avx512: return runAvx512<kTraced>();
+#endif
+        default: return runPortable<kTraced>();
     }
 }
 
