@@ -89,16 +89,21 @@ Graph bglGraph() {
                  static_cast<size_t>(num_nodes));
 }
 
+// BGL's labels from source s (0-based) into dist.
+void bglRun(const Graph& g, std::vector<int64_t>& dist, size_t s) {
+    boost::dijkstra_shortest_paths(
+        g, s,
+        boost::distance_map(boost::make_iterator_property_map(dist.begin(), boost::get(boost::vertex_index, g)))
+            .weight_map(boost::get(boost::edge_bundle, g))
+            .distance_inf(std::numeric_limits<int64_t>::max()));
+}
+
 Figures bglOnce(const Graph& g, std::vector<int64_t>& dist) {
     Figures f;
     const auto n = boost::num_vertices(g);
     const int64_t inf = std::numeric_limits<int64_t>::max();
     for (size_t s = 0; s < n; ++s) {
-        boost::dijkstra_shortest_paths(
-            g, s,
-            boost::distance_map(boost::make_iterator_property_map(dist.begin(), boost::get(boost::vertex_index, g)))
-                .weight_map(boost::get(boost::edge_bundle, g))
-                .distance_inf(inf));
+        bglRun(g, dist, s);
         for (size_t v = 0; v < n; ++v) {
             if (dist[v] == inf) continue;
             f.sum += dist[v];
@@ -124,13 +129,7 @@ void oursFrom(int32_t first, int32_t last) {
 }
 
 void bglFrom(const Graph& g, std::vector<int64_t>& dist, int32_t first, int32_t last) {
-    for (int32_t s = first; s <= last; ++s) {
-        boost::dijkstra_shortest_paths(
-            g, static_cast<size_t>(s - 1),
-            boost::distance_map(boost::make_iterator_property_map(dist.begin(), boost::get(boost::vertex_index, g)))
-                .weight_map(boost::get(boost::edge_bundle, g))
-                .distance_inf(std::numeric_limits<int64_t>::max()));
-    }
+    for (int32_t s = first; s <= last; ++s) bglRun(g, dist, static_cast<size_t>(s - 1));
     benchmark::DoNotOptimize(dist.data());
 }
 #endif
