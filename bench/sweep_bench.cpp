@@ -36,6 +36,15 @@ const std::vector<Family>& families() {
         {"random2000x10000", {"random", 2000, 10000, 2, 1, 10000}},
         {"random2000x40000", {"random", 2000, 40000, 3, 1, 10000}},
         {"random1000x100000", {"random", 1000, 100000, 4, 1, 10000}},
+        // Wide lengths: labels outgrow 32 bits on these by any simple bound.
+        {"grid55x55-1e6", {"grid", 55, 55, 5, 1, 1000000}},
+        {"grid55x55-1e8", {"grid", 55, 55, 6, 1, 100000000}},
+        {"random2000x40000-1e6", {"random", 2000, 40000, 7, 1, 1000000}},
+        {"random2000x40000-1e8", {"random", 2000, 40000, 8, 1, 100000000}},
+        // Road-like: about 2.7 arcs per node and long paths, lengths like a
+        // city's in metres, and twenty times those.
+        {"road58x58", {"road", 58, 58, 9, 1, 12000}},
+        {"road58x58-x20", {"road", 58, 58, 10, 20, 240000}},
     };
     return list;
 }
@@ -263,7 +272,7 @@ int main(int argc, char** argv) {
 #ifndef SPC_HAVE_BGL
     std::printf("\nBuilt without the Boost Graph Library (libboost-graph-dev): no peer comparison.\n");
 #endif
-    std::printf("\n%-20s %12s %12s %12s %10s %12s %10s\n", "network", "ours ms", "BGL ms", "reference ms", "ours/BGL",
+    std::printf("\n%-22s %12s %12s %12s %10s %12s %10s\n", "network", "ours ms", "BGL ms", "reference ms", "ours/BGL",
                 "ref/ours", "paired");
     for (const Family& f : families()) {
         auto get = [&](const char* kind) {
@@ -273,7 +282,7 @@ int main(int argc, char** argv) {
         const double ours = get("Ours"), bgl = get("BGL"), ref = get("Reference");
         const auto paired = reporter.paired.find(std::string("Paired/") + f.name);
         if (ours == 0 && paired == reporter.paired.end()) continue;
-        std::printf("%-20s %12.2f %12.2f %12.2f %10.3f %12.2f %10.3f\n", f.name, ours, bgl, ref,
+        std::printf("%-22s %12.2f %12.2f %12.2f %10.3f %12.2f %10.3f\n", f.name, ours, bgl, ref,
                     ours > 0 && bgl > 0 ? ours / bgl : 0.0, ours > 0 && ref > 0 ? ref / ours : 0.0,
                     paired != reporter.paired.end() ? paired->second : 0.0);
     }

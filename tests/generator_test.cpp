@@ -53,6 +53,26 @@ TEST(Generator, FamiliesHaveTheirShape) {
         EXPECT_EQ(dx + dy, 1) << a[0] << " -> " << a[1];
     }
 
+    // Road: rows are streets both ways; between neighbouring rows, links both
+    // ways at a third of the columns (rounded up), no column twice.
+    const GeneratedNetwork road = generateNetwork({"road", 7, 5, 2, 1, 9});
+    EXPECT_EQ(road.nodes, 35);
+    ASSERT_EQ(static_cast<int64_t>(road.arcs.size()), specArcs({"road", 7, 5, 2, 1, 9}));
+    EXPECT_EQ(road.arcs.size(), 2u * (6 * 5 + 3 * 4));
+    std::set<std::pair<int32_t, int32_t>> road_arcs;
+    for (const ArcTriple& a : road.arcs) {
+        const int dx = std::abs((a[0] - 1) % 7 - (a[1] - 1) % 7), dy = std::abs((a[0] - 1) / 7 - (a[1] - 1) / 7);
+        EXPECT_EQ(dx + dy, 1) << a[0] << " -> " << a[1];
+        EXPECT_TRUE(road_arcs.insert({a[0], a[1]}).second) << "twice: " << a[0] << " -> " << a[1];
+    }
+    for (const ArcTriple& a : road.arcs) EXPECT_EQ(road_arcs.count({a[1], a[0]}), 1u) << "one way: " << a[0];
+    for (int32_t y = 0; y + 1 < 5; ++y) {
+        int links = 0;
+        for (int32_t x = 1; x <= 7; ++x) links += static_cast<int>(road_arcs.count({y * 7 + x, y * 7 + x + 7}));
+        EXPECT_EQ(links, 3) << "between rows " << y << " and " << y + 1;
+    }
+    EXPECT_NE(generateNetwork({"road", 7, 5, 3, 1, 9}).arcs, road.arcs);  // the seed moves the links
+
     const GeneratedNetwork random = generateNetwork({"random", 10, 40, 3, 0, 0});
     ASSERT_EQ(random.arcs.size(), 40u);
     for (int32_t v = 1; v <= 10; ++v) EXPECT_EQ(random.arcs[v - 1], (ArcTriple{v, v % 10 + 1, 0}));
@@ -70,7 +90,7 @@ TEST(Generator, FamiliesHaveTheirShape) {
 }
 
 TEST(Generator, BadUseGivesOneLineAndStatusTwo) {
-    for (const char* args : {"", "tree 5", "grid 5", "grid 5 x", "path 0", "random 10 9", "complete 50000",
+    for (const char* args : {"", "tree 5", "grid 5", "road 5", "road 0 4", "grid 5 x", "path 0", "random 10 9", "complete 50000",
                              "grid 70000 70000", "path 5 --lengths 9 1", "path 5 --lengths 1 3000000000",
                              "path 5 --seed", "path 5 --frobnicate", "path 5 6"}) {
         SCOPED_TRACE(args);

@@ -31,10 +31,11 @@ int64_t uniformInteger(std::mt19937_64& engine, int64_t lo, int64_t hi) {
 }
 
 std::string checkSpec(const NetworkSpec& spec) {
-    if (spec.family != "grid" && spec.family != "random" && spec.family != "complete" && spec.family != "path") {
-        return "unknown family '" + spec.family + "' (grid, random, complete or path)";
+    if (spec.family != "grid" && spec.family != "road" && spec.family != "random" && spec.family != "complete" &&
+        spec.family != "path") {
+        return "unknown family '" + spec.family + "' (grid, road, random, complete or path)";
     }
-    if (spec.first < 1 || (spec.family == "grid" && spec.second < 1)) return "the sizes must be at least 1";
+    if (spec.first < 1 || (hasTwoSizes(spec.family) && spec.second < 1)) return "the sizes must be at least 1";
     if (!fitsInt32(spec.min_length) || !fitsInt32(spec.max_length)) {
         return "lengths must lie within the 32-bit signed range";
     }
@@ -49,8 +50,10 @@ std::string checkSpec(const NetworkSpec& spec) {
     return {};
 }
 
+bool hasTwoSizes(const std::string& family) { return family == "grid" || family == "road" || family == "random"; }
+
 int64_t specNodes(const NetworkSpec& spec) {
-    if (spec.family == "grid") {
+    if (spec.family == "grid" || spec.family == "road") {
         if (spec.first > kMaxCount || spec.second > kMaxCount) return kMaxCount + 1;
         return spec.first * spec.second;
     }
@@ -64,10 +67,17 @@ int64_t specArcs(const NetworkSpec& spec) {
         if (w > kMaxCount || h > kMaxCount) return kMaxCount + 1;
         return 2 * ((w - 1) * h + w * (h - 1));
     }
+    if (spec.family == "road") {
+        const int64_t w = spec.first, h = spec.second;
+        if (w > kMaxCount || h > kMaxCount) return kMaxCount + 1;
+        return 2 * ((w - 1) * h + roadLinks(w) * (h - 1));
+    }
     if (spec.family == "random") return spec.second;
     if (spec.family == "complete") return n > kMaxCount ? kMaxCount + 1 : n * (n - 1);
     return n - 1;
 }
+
+int64_t roadLinks(int64_t width) { return (width + 2) / 3; }
 
 namespace {
 
@@ -90,6 +100,31 @@ void forEachArc(const NetworkSpec& spec, Sink sink) {
                     sink(arc(v, v + w, length()));
                     sink(arc(v + w, v, length()));
                 }
+            }
+        }
+    } else if (spec.family == "road") {
+        // Each row a street both ways; between two neighbouring rows, links
+        // both ways at roadLinks(w) distinct columns drawn at random (a
+        // partial shuffle), written from left to right.
+        const int64_t w = spec.first, h = spec.second;
+        std::vector<int64_t> columns(static_cast<size_t>(w));
+        for (int64_t y = 0; y < h; ++y) {
+            for (int64_t x = 0; x + 1 < w; ++x) {
+                const int64_t v = y * w + x + 1;
+                sink(arc(v, v + 1, length()));
+                sink(arc(v + 1, v, length()));
+            }
+            if (y + 1 == h) break;
+            for (int64_t x = 0; x < w; ++x) columns[static_cast<size_t>(x)] = x;
+            const int64_t links = roadLinks(w);
+            for (int64_t k = 0; k < links; ++k) {
+                std::swap(columns[static_cast<size_t>(k)], columns[static_cast<size_t>(uniformInteger(engine, k, w - 1))]);
+            }
+            std::sort(columns.begin(), columns.begin() + links);
+            for (int64_t k = 0; k < links; ++k) {
+                const int64_t v = y * w + columns[static_cast<size_t>(k)] + 1;
+                sink(arc(v, v + w, length()));
+                sink(arc(v + w, v, length()));
             }
         }
     } else if (spec.family == "random") {
@@ -122,7 +157,7 @@ GeneratedNetwork generateNetwork(const NetworkSpec& spec) {
 
 std::string specComment(const NetworkSpec& spec) {
     std::string text = "c spc_gen " + spec.family + " " + std::to_string(spec.first);
-    if (spec.family == "grid" || spec.family == "random") text += " " + std::to_string(spec.second);
+    if (hasTwoSizes(spec.family)) text += " " + std::to_string(spec.second);
     text += " --seed " + std::to_string(spec.seed) + " --lengths " + std::to_string(spec.min_length) + " " +
             std::to_string(spec.max_length);
     return text;

@@ -10,9 +10,9 @@
 #include "network_loader.h"
 
 struct NetworkSpec {
-    std::string family;   // "grid", "random", "complete" or "path"
-    int64_t first = 0;    // grid: width; others: node count
-    int64_t second = 0;   // grid: height; random: arc count; others unused
+    std::string family;   // "grid", "road", "random", "complete" or "path"
+    int64_t first = 0;    // grid, road: width; others: node count
+    int64_t second = 0;   // grid, road: height; random: arc count; others unused
     uint64_t seed = 1;
     int64_t min_length = 1;
     int64_t max_length = 100;
@@ -25,6 +25,12 @@ struct GeneratedNetwork {
 
 // Why the spec cannot be generated, or an empty string.
 std::string checkSpec(const NetworkSpec& spec);
+
+// Whether the family takes two sizes (grid, road, random) rather than one.
+bool hasTwoSizes(const std::string& family);
+
+// Links between two neighbouring rows of a road network of this width.
+int64_t roadLinks(int64_t width);
 
 // Node and arc counts of a valid spec.
 int64_t specNodes(const NetworkSpec& spec);

@@ -15,6 +15,8 @@ namespace {
 const char* const kUsage =
     "usage: spc_gen FAMILY SIZES [--seed S] [--lengths LO HI] [-o FILE]\n"
     "  grid W H      W x H nodes, arcs both ways between horizontal and vertical neighbours\n"
+    "  road W H      W x H nodes, each row a street both ways, a third of the columns\n"
+    "                linked both ways between neighbouring rows, at random\n"
     "  random N M    the cycle 1 -> 2 -> ... -> N -> 1, then M-N arcs with random tail and head\n"
     "  complete N    every ordered pair of distinct nodes\n"
     "  path N        1 -> 2 -> ... -> N\n"
@@ -67,8 +69,8 @@ int main(int argc, char** argv) {
         }
     }
     if (spec.family.empty()) return usageError("no family given");
-    const size_t wanted = (spec.family == "grid" || spec.family == "random") ? 2 : 1;
-    if (spec.family == "grid" || spec.family == "random" || spec.family == "complete" || spec.family == "path") {
+    const size_t wanted = hasTwoSizes(spec.family) ? 2 : 1;
+    if (checkSpec(NetworkSpec{spec.family, 1, 1, 1, 1, 1}).empty()) {  // a known family
         if (sizes.size() != wanted) {
             return usageError(spec.family + " takes " + std::to_string(wanted) + " size" + (wanted == 2 ? "s" : ""));
         }
