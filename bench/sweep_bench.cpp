@@ -157,7 +157,7 @@ void BM_Ours(benchmark::State& state, const Family& family) {
     load(family.spec);
     if (!same(oursOnce(), referenceFigures(family))) state.SkipWithError("figures differ from the reference engine");
     for (auto _ : state) benchmark::DoNotOptimize(oursOnce());
-    state.SetLabel(std::string(scanVariantName(currentScanVariant())) + (narrowEngineInUse() ? ", narrow" : ", wide"));
+    state.SetLabel(std::string(scanVariantName(currentScanVariant())) + ", " + widthsName(engineWidthsInUse()));
 }
 
 void BM_Reference(benchmark::State& state, const Family& family) {

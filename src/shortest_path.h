@@ -7,7 +7,9 @@
 #include <functional>
 #include <vector>
 
+#include "engine_widths.h"
 #include "program_state.h"
+#include "progress_line.h"
 
 // Node heap H over positions 1..heap_count, keyed by the labels in d (a copy of
 // each key is kept in H_key). A child whose key equals its parent's wins in
@@ -27,21 +29,11 @@ constexpr size_t kHeapScanPadding = 64;
 int32_t findInHeap(const int32_t* ids, int32_t count, int32_t v);
 int32_t findInHeap(const uint16_t* ids, int32_t count, int32_t v);
 
-// Sizes the labels, the heap and the settled list for num_nodes nodes and sets
-// every label to M. The sweep calls it once per network; heap() calls it when
-// the sizes do not match.
-//
-// It also chooses the engine's width for the loaded network. The narrow engine
-// keeps ids and arcs in 16 bits and labels in 32, which is exact when the
-// network has at most 65535 nodes and no arc longer than 32767 either way:
-// every label is the length of a path of at most n - 1 arcs, so it stays
-// below 65535 * 32767 < 2^31 in size. Other networks get the wide engine.
+// Sizes the labels, the heap and the settled list for num_nodes nodes, sets
+// every label to M and chooses the engine's widths for the loaded network
+// (see engine_widths.h). The sweep calls it once per network; heap() calls it
+// when the sizes do not match.
 void prepareEngine();
-bool narrowEngineFits(int64_t nodes, int64_t longest_arc);  // longest_arc: largest |length|
-bool narrowEngineInUse();
-// Whether prepareEngine() may choose the narrow engine (the default); tests
-// turn it off to run the wide engine on small networks.
-void allowNarrowEngine(bool allowed);
 
 // Shortest-path labels from user_source_node into d; adds the arcs it examines
 // to trivial_triple_comparisons and lists the nodes it reaches in settled.
@@ -66,11 +58,6 @@ struct SweepResult {
 // Runs heap() from every node, four times under the processor clock, and sets
 // the triple counts.
 SweepResult sweepAllSources();
-
-// Where sweeps show their progress line. By default (nullptr) a sweep shows it
-// on standard error when that is a terminal, and nowhere otherwise; tests name
-// a stream and shorter delays.
-void setProgressStream(std::FILE* stream, int first_after_ms = 500, int refresh_ms = 250);
 
 // n(n-1)(n-2): the ordered triples of distinct nodes.
 int128 tripleCount(int64_t n);

@@ -134,18 +134,54 @@ TEST(SingleSource, LabelsBeyondThe32BitRangeAreExact) {
     EXPECT_EQ(runFrom(1), (Labels{0, 2147483647, 4294967294, 6442450941, 8589934588}));
 }
 
-TEST(SingleSource, TheNarrowEngineTakesExactlyTheNetworksItIsExactFor) {
-    EXPECT_TRUE(narrowEngineFits(65535, 32767));
-    EXPECT_FALSE(narrowEngineFits(65536, 1));
-    EXPECT_FALSE(narrowEngineFits(2, 32768));
-    // The largest narrow labels: a path of 65535 nodes with arcs of 32767 and
-    // of -32767, whose far ends are 65534 * 32767 = 2147352578 away.
-    for (int32_t length : {32767, -32767}) {
+EngineWidths chosenWidths() {
+    prepareEngine();
+    return engineWidthsInUse();
+}
+
+TEST(EngineWidths, EachWidthIsChosenExactlyWhereItFits) {
+    // 65,535 nodes take 16-bit ids, one more 32-bit ones.
+    NetworkBounds b;
+    b.nodes = 65535;
+    EXPECT_EQ(narrowestWidths(b), (EngineWidths{16, 32, 16}));
+    b.nodes = 65536;
+    EXPECT_EQ(narrowestWidths(b), (EngineWidths{32, 32, 16}));
+    // Lengths of -32768..32767 take 16 bits.
+    loadArcs(3, {{1, 2, -32768}, {2, 3, 32767}});
+    EXPECT_EQ(chosenWidths(), (EngineWidths{16, 32, 16}));
+    loadArcs(3, {{1, 2, -32769}, {2, 3, 1}});
+    EXPECT_EQ(chosenWidths(), (EngineWidths{16, 32, 32}));
+    loadArcs(3, {{1, 2, 1}, {2, 3, 32768}});
+    EXPECT_EQ(chosenWidths(), (EngineWidths{16, 32, 32}));
+    // Keys of 32 bits while the span, over the nodes, of the longest arc out
+    // of each plus the most negative one's magnitude is at most 2^32 - 2.
+    loadArcs(3, {{1, 2, 2147483647}, {2, 3, 2147483647}, {2, 1, 5}});
+    EXPECT_EQ(networkBounds().span(), 4294967294);
+    EXPECT_EQ(chosenWidths(), (EngineWidths{16, 32, 32}));
+    loadArcs(3, {{1, 2, 2147483647}, {2, 3, 2147483647}, {3, 1, 1}});
+    EXPECT_EQ(chosenWidths(), (EngineWidths{16, 64, 32}));
+    loadArcs(3, {{1, 2, -2147483647 - 1}, {2, 3, -2147483646}});
+    EXPECT_EQ(networkBounds().span(), 4294967294);
+    EXPECT_EQ(chosenWidths(), (EngineWidths{16, 32, 32}));
+    loadArcs(3, {{1, 2, -2147483647 - 1}, {2, 3, -2147483646}, {2, 2, 1}});
+    EXPECT_EQ(chosenWidths(), (EngineWidths{16, 64, 32}));
+    // A wider choice fits wherever a narrower one does.
+    for (const EngineWidths& w : engineWidthChoices()) {
+        EXPECT_TRUE(widthsFit(w, NetworkBounds{})) << widthsName(w);
+        EXPECT_EQ(widthsFit(w, networkBounds()), w.key_bits == 64 && w.length_bits == 32) << widthsName(w);
+    }
+}
+
+TEST(EngineWidths, LabelsAtTheEdgeOfEachWidthAreExact) {
+    // The largest 16-bit network: a path of 65535 nodes with the longest
+    // lengths either way, whose far ends are 65534 * 32767 and 65534 * -32768
+    // away.
+    for (int32_t length : {32767, -32768}) {
         const GeneratedNetwork net = generateNetwork({"path", 65535, 0, 1, length, length});
         loadArcs(net.nodes, net.arcs);
+        ASSERT_EQ(chosenWidths(), (EngineWidths{16, 32, 16}));
         user_source_node = 1;
         heap();
-        ASSERT_TRUE(narrowEngineInUse());
         EXPECT_EQ(d[65534], int64_t{65534} * length);
         EXPECT_TRUE(settled_sum == int128{length} * 65534 * 65535 / 2);
         user_source_node = 65535;
@@ -153,14 +189,20 @@ TEST(SingleSource, TheNarrowEngineTakesExactlyTheNetworksItIsExactFor) {
         EXPECT_EQ(d[65534], 0);
         EXPECT_EQ(d[0], M);
     }
-    // One arc longer than 32767 makes the same network wide, with the same labels.
-    loadArcs(4, {{1, 2, 32768}, {2, 3, -5}, {1, 3, 40000}, {3, 4, 1}});
-    EXPECT_EQ(runFrom(1), (Labels{0, 32768, 32763, 32764}));
-    EXPECT_FALSE(narrowEngineInUse());
-    // Within the bounds: narrow. Node 3 is settled before the arc 2 -> 3 is seen.
+    // Spans of exactly 2^32 - 2 in 32-bit keys: labels past the 32-bit range
+    // both ways, the largest key one below the unreached one.
+    loadArcs(4, {{1, 2, 2147483647}, {2, 3, 2147483647}, {4, 4, 0}});
+    ASSERT_EQ(chosenWidths().key_bits, 32);
+    EXPECT_EQ(runFrom(1), (Labels{0, 2147483647, 4294967294, M}));
+    EXPECT_TRUE(settled_sum == 6442450941);
+    loadArcs(3, {{1, 2, -2147483647 - 1}, {2, 3, -2147483646}});
+    ASSERT_EQ(chosenWidths().key_bits, 32);
+    EXPECT_EQ(runFrom(1), (Labels{0, -2147483648, -4294967294}));
+    EXPECT_TRUE(settled_sum == -6442450942);
+    // Within 16-bit bounds, with a node settled before a cheaper arc to it is seen.
     loadArcs(4, {{1, 2, 32767}, {2, 3, -5}, {1, 3, 32000}, {3, 4, 1}});
     EXPECT_EQ(runFrom(1), (Labels{0, 32767, 32000, 32001}));
-    EXPECT_TRUE(narrowEngineInUse());
+    EXPECT_EQ(engineWidthsInUse(), (EngineWidths{16, 32, 16}));
 }
 
 TEST(SingleSource, NegativeLengthsGiveTheLabelSettingResult) {
@@ -247,6 +289,14 @@ std::vector<NetworkSpec> comparisonNetworks() {
         specs.push_back({"grid", 9, 7, seed++, lo, hi});
         specs.push_back({"complete", 25, 0, seed++, lo, hi});
     }
+    // Lengths past 16 bits, labels past 31 bits on the larger ones: 32-bit
+    // keys with their offset.
+    for (auto [lo, hi] : {std::pair<int64_t, int64_t>{-40000, 100000}, {1, 50000000}, {-50000000, -1}}) {
+        specs.push_back({"random", 60, 400, seed++, lo, hi});
+        specs.push_back({"grid", 9, 7, seed++, lo, hi});
+        specs.push_back({"complete", 25, 0, seed++, lo, hi});
+    }
+    specs.push_back({"road", 12, 9, seed++, 1, 300});
     specs.push_back({"random", 40, 40, seed++, 5, 5});
     specs.push_back({"path", 30, 0, seed++, -2147483647 - 1, 2147483647});
     return specs;
@@ -261,26 +311,31 @@ protected:
     }
     void TearDown() override {
         setScanVariant(saved_);
-        allowNarrowEngine(true);
+        forceEngineWidths(nullptr);
     }
-    // Loads the network and prepares the engine of the given width; the
-    // narrow one only where it is exact.
-    static void prepare(const NetworkSpec& spec, bool narrow) {
+    // Loads the network; returns the widths the engine can run it in.
+    static std::vector<EngineWidths> load(const NetworkSpec& spec) {
         const GeneratedNetwork net = generateNetwork(spec);
         loadArcs(net.nodes, net.arcs);
-        allowNarrowEngine(narrow);
+        std::vector<EngineWidths> fitting;
+        for (const EngineWidths& w : engineWidthChoices()) {
+            if (widthsFit(w, networkBounds())) fitting.push_back(w);
+        }
+        return fitting;
+    }
+    static void prepare(const EngineWidths& widths) {
+        forceEngineWidths(&widths);
         prepareEngine();
-        const int64_t longest = std::max(std::abs(spec.min_length), std::abs(spec.max_length));
-        ASSERT_EQ(narrowEngineInUse(), narrow && longest <= 32767);
+        ASSERT_EQ(engineWidthsInUse(), widths);
     }
     ScanVariant saved_ = ScanVariant::portable;
 };
 
 TEST_P(AgainstReference, LabelsAndScansAgreeFromEverySource) {
     for (const NetworkSpec& spec : comparisonNetworks()) {
-        for (bool narrow : {true, false}) {
-            SCOPED_TRACE(specComment(spec) + (narrow ? " (narrow engine allowed)" : " (wide engine)"));
-            prepare(spec, narrow);
+        for (const EngineWidths& widths : load(spec)) {
+            SCOPED_TRACE(specComment(spec) + " in " + widthsName(widths));
+            prepare(widths);
             for (int32_t s = 1; s <= num_nodes; ++s) {
                 ReferenceRun reference;
                 reference.run(s);
@@ -294,9 +349,9 @@ TEST_P(AgainstReference, LabelsAndScansAgreeFromEverySource) {
 // The heap of a whole run, after every operation, in both widths.
 TEST_P(AgainstReference, RunsLeaveTheHeapAsThePlainEngineDoes) {
     for (const NetworkSpec& spec : comparisonNetworks()) {
-        for (bool narrow : {true, false}) {
-            SCOPED_TRACE(specComment(spec) + (narrow ? " (narrow engine allowed)" : " (wide engine)"));
-            prepare(spec, narrow);
+        for (const EngineWidths& widths : load(spec)) {
+            SCOPED_TRACE(specComment(spec) + " in " + widthsName(widths));
+            prepare(widths);
             for (int32_t s = 1; s <= std::min<int32_t>(num_nodes, 8); ++s) {
                 std::vector<Ids> expected, seen;
                 ReferenceRun reference;

@@ -1,0 +1,210 @@
+// The engine's arrays for the chosen widths, and the single-source run
+// compiled once per instruction set and width.
+#include <algorithm>
+#include <cstdint>
+#include <limits>
+#include <vector>
+
+#include "engine_kernels.h"
+#include "engine_widths.h"
+#include "shortest_path.h"
+#include "single_source_run.h"
+
+namespace {
+
+using engine::Widths;
+using Ids16Keys32Lengths16 = Widths<uint16_t, int32_t, int16_t>;
+using Ids16Keys32Lengths32 = Widths<uint16_t, int32_t, int32_t>;
+using Ids16Keys64Lengths32 = Widths<uint16_t, int64_t, int32_t>;
+using Ids32Keys32Lengths16 = Widths<int32_t, int32_t, int16_t>;
+using Ids32Keys32Lengths32 = Widths<int32_t, int32_t, int32_t>;
+using Ids32Keys64Lengths16 = Widths<int32_t, int64_t, int16_t>;
+using Ids32Keys64Lengths32 = Widths<int32_t, int64_t, int32_t>;
+
+// One width's arrays and the run's view of them. 64-bit keys use the
+// program's labels d and heap keys H_key, 32-bit ids its heap H; the rest
+// are the width's own. The arc arrays are always copies, padded for the
+// fixed slots and the vector filters' reads.
+template <typename W>
+struct WidthArrays {
+    std::vector<typename W::Key> label;
+    std::vector<typename W::Id> id;
+    std::vector<typename W::Key> key;
+    std::vector<typename W::Id> head;
+    std::vector<typename W::Length> length;
+    std::vector<typename W::Key> improving_key;
+    engine::RunArrays<W> run{};
+};
+
+template <typename W>
+WidthArrays<W>& arraysOf() {
+    static WidthArrays<W> arrays;
+    return arrays;
+}
+
+// Heads of the filter's list, sized for the largest out-degree.
+std::vector<int32_t> improving_head;
+
+EngineWidths widths_in_use{32, 64, 32};
+bool widths_forced = false;
+EngineWidths forced_widths{32, 64, 32};
+
+// True when at least nine in ten of the n nodes have the same out-degree.
+bool mostNodesHaveOneDegree(size_t n) {
+    std::vector<int64_t> with_degree(engine::kFewArcs + 2, 0);  // the last counts all larger degrees
+    for (size_t u = 1; u < point.size() && u <= n; ++u) {
+        ++with_degree[static_cast<size_t>(std::min(point[u] - point[u - 1], engine::kFewArcs + 1))];
+    }
+    const int64_t most = *std::max_element(with_degree.begin(), with_degree.end());
+    return 10 * most >= 9 * static_cast<int64_t>(n);
+}
+
+template <typename W>
+void prepareWidth(size_t n, size_t arc_room, const NetworkBounds& bounds) {
+    using Key = typename W::Key;
+    using Id = typename W::Id;
+    constexpr bool kKeys64 = sizeof(Key) == sizeof(int64_t);
+    constexpr bool kIds32 = sizeof(Id) == sizeof(int32_t);
+    WidthArrays<W>& a = arraysOf<W>();
+    Key unreached = std::numeric_limits<Key>::max();
+    if constexpr (kKeys64) unreached = M;
+    if constexpr (!kKeys64) {
+        a.label.assign(n, unreached);
+        a.key.assign(n + 2, 0);
+        a.key[0] = std::numeric_limits<Key>::min();  // below every key: climbs stop at the root
+    }
+    if constexpr (!kIds32) a.id.assign(n + 1 + engine::kScanPadding, 0);
+    a.head.assign(graph_head.begin(), graph_head.end());
+    a.length.assign(graph_length.begin(), graph_length.end());
+    a.head.resize(a.head.size() + engine::kFewArcs, 1);  // padding: node 1, length 0
+    a.length.resize(a.length.size() + engine::kFewArcs, 0);
+    a.improving_key.assign(arc_room + engine::kFilterSpill, 0);
+
+    engine::RunArrays<W>& r = a.run;
+    if constexpr (kKeys64) {
+        r.label = d.data();
+        r.key = H_key.data();
+        r.offset = 0;
+    } else {
+        r.label = a.label.data();
+        r.key = a.key.data();
+        r.offset = static_cast<Key>(std::numeric_limits<int32_t>::min() + bounds.negative_reach);
+    }
+    if constexpr (kIds32) {
+        r.id = H.data();
+    } else {
+        r.id = a.id.data();
+    }
+    r.head = a.head.data();
+    r.length = a.length.data();
+    r.improving_head = improving_head.data();
+    r.improving_key = a.improving_key.data();
+    r.unreached = unreached;
+    r.fixed_slots = !mostNodesHaveOneDegree(n);
+}
+
+template <typename W>
+void releaseWidth() {
+    arraysOf<W>() = WidthArrays<W>{};
+}
+
+// Calls f with an empty value of each width's type and its widths.
+template <typename F>
+void forEachWidth(F f) {
+    f(Ids16Keys32Lengths16{}, EngineWidths{16, 32, 16});
+    f(Ids16Keys32Lengths32{}, EngineWidths{16, 32, 32});
+    f(Ids16Keys64Lengths32{}, EngineWidths{16, 64, 32});
+    f(Ids32Keys32Lengths16{}, EngineWidths{32, 32, 16});
+    f(Ids32Keys32Lengths32{}, EngineWidths{32, 32, 32});
+    f(Ids32Keys64Lengths16{}, EngineWidths{32, 64, 16});
+    f(Ids32Keys64Lengths32{}, EngineWidths{32, 64, 32});
+}
+
+// The run is compiled once for each instruction set and width, with
+// everything it calls inlined (flatten): the scan and the vector filter then
+// cost no call, and the run's registers stay live across them.
+template <bool kTraced, typename W>
+__attribute__((flatten)) void runPortable() {
+    engine::runFrom<kTraced, engine::PortableKernels>(arraysOf<W>().run);
+}
+#ifdef SPC_X86
+template <bool kTraced, typename W>
+__attribute__((flatten)) void runSse2() {
+    engine::runFrom<kTraced, engine::Sse2Kernels>(arraysOf<W>().run);
+}
+template <bool kTraced, typename W>
+__attribute__((target("avx2"), flatten)) void runAvx2() {
+    engine::runFrom<kTraced, engine::Avx2Kernels>(arraysOf<W>().run);
+}
+template <bool kTraced, typename W>
+__attribute__((target("avx512f,avx512bw,avx512vl"), flatten)) void runAvx512() {
+    engine::runFrom<kTraced, engine::Avx512Kernels>(arraysOf<W>().run);
+}
+#endif
+
+template <bool kTraced, typename W>
+void runIn(ScanVariant variant) {
+    switch (variant) {
+#ifdef SPC_X86
+        case ScanVariant::sse2: return runSse2<kTraced, W>();
+        case ScanVariant::avx2: return runAvx2<kTraced, W>();
+        case ScanVariant::avx512: return runAvx512<kTraced, W>();
+#endif
+        default: return runPortable<kTraced, W>();
+    }
+}
+
+template <bool kTraced>
+void runFromSource() {
+    const ScanVariant variant = currentScanVariant();
+    forEachWidth([&](auto width, const EngineWidths& w) {
+        if (w == widths_in_use) runIn<kTraced, decltype(width)>(variant);
+    });
+}
+
+}  // namespace
+
+EngineWidths engineWidthsInUse() { return widths_in_use; }
+
+void forceEngineWidths(const EngineWidths* widths) {
+    widths_forced = widths != nullptr;
+    if (widths != nullptr) forced_widths = *widths;
+    d.clear();  // heap() prepares the engine anew
+}
+
+void prepareEngine() {
+    const size_t n = num_nodes > 0 ? static_cast<size_t>(num_nodes) : 0;
+    int32_t max_degree = 0;
+    for (size_t u = 1; u < point.size() && u <= n; ++u) max_degree = std::max(max_degree, point[u] - point[u - 1]);
+    const size_t arc_room = static_cast<size_t>(max_degree) + 1;
+    const NetworkBounds bounds = networkBounds();
+    widths_in_use = widths_forced ? forced_widths : narrowestWidths(bounds);
+
+    improving_head.assign(arc_room + engine::kFilterSpill, 0);
+    d.assign(n, M);
+    H.assign(n + 1 + engine::kScanPadding, 0);
+    H_key.assign(n + 2, 0);
+    H_key[0] = std::numeric_limits<int64_t>::min();  // below every key: climbs stop at the root
+    settled.assign(n, 0);
+    settled_count = 0;
+    heap_count = 0;
+    forEachWidth([&](auto width, const EngineWidths& w) {
+        if (w == widths_in_use) {
+            prepareWidth<decltype(width)>(n, arc_room, bounds);
+        } else {
+            releaseWidth<decltype(width)>();
+        }
+    });
+}
+
+void heap() {
+    if (d.size() != static_cast<size_t>(num_nodes)) prepareEngine();
+    runFromSource<false>();
+}
+
+void heapTraced(const std::function<void(const std::vector<int32_t>&)>& observe) {
+    if (d.size() != static_cast<size_t>(num_nodes)) prepareEngine();
+    engine::heap_observer = &observe;
+    runFromSource<true>();
+    engine::heap_observer = nullptr;
+}

@@ -1,0 +1,54 @@
+#include "engine_widths.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <limits>
+
+#include "program_state.h"
+
+NetworkBounds networkBounds() {
+    NetworkBounds b;
+    b.nodes = num_nodes > 0 ? num_nodes : 0;
+    bool any = false;
+    for (size_t u = 1; u < point.size() && u <= static_cast<size_t>(b.nodes); ++u) {
+        const int32_t begin = point[u - 1], end = point[u];
+        if (begin == end) continue;
+        const auto [lo, hi] = std::minmax_element(graph_length.begin() + begin, graph_length.begin() + end);
+        b.positive_reach += std::max<int64_t>(*hi, 0);
+        b.negative_reach += std::max<int64_t>(-int64_t{*lo}, 0);
+        b.min_length = any ? std::min<int64_t>(b.min_length, *lo) : *lo;
+        b.max_length = any ? std::max<int64_t>(b.max_length, *hi) : *hi;
+        any = true;
+    }
+    return b;
+}
+
+bool widthsFit(const EngineWidths& w, const NetworkBounds& b) {
+    const bool ids = w.id_bits == 32 || b.nodes <= std::numeric_limits<uint16_t>::max();
+    const bool lengths = w.length_bits == 32 || (b.min_length >= std::numeric_limits<int16_t>::min() &&
+                                                 b.max_length <= std::numeric_limits<int16_t>::max());
+    // Keys of 32 bits: span <= 2^32 - 2 (see the header).
+    const bool keys = w.key_bits == 64 || b.span() <= (int64_t{1} << 32) - 2;
+    return ids && lengths && keys;
+}
+
+const std::vector<EngineWidths>& engineWidthChoices() {
+    // 16-bit ids and lengths always fit 32-bit keys: 65,535 nodes each
+    // reaching at most 32,767 + 32,768 keep the span below 2^32 - 2.
+    static const std::vector<EngineWidths> choices = {
+        {16, 32, 16}, {16, 32, 32}, {16, 64, 32}, {32, 32, 16}, {32, 32, 32}, {32, 64, 16}, {32, 64, 32},
+    };
+    return choices;
+}
+
+EngineWidths narrowestWidths(const NetworkBounds& bounds) {
+    for (const EngineWidths& w : engineWidthChoices()) {
+        if (widthsFit(w, bounds)) return w;
+    }
+    return engineWidthChoices().back();
+}
+
+std::string widthsName(const EngineWidths& w) {
+    return "ids" + std::to_string(w.id_bits) + "/keys" + std::to_string(w.key_bits) + "/lengths" +
+           std::to_string(w.length_bits);
+}

@@ -1,0 +1,67 @@
+// The widths the engine runs in, chosen for each network from its own bounds.
+//
+// Ids (and the arcs' heads) take 16 bits when the network has at most 65,535
+// nodes, else 32. Lengths take 16 bits when every length lies in -32768..32767,
+// else 32. Keys and labels take 32 bits when every label the run can form
+// provably fits, else 64:
+//
+//   Every label the run sets is d(u) + w(u, v) for a node u just extracted,
+//   and d(u) was set the same way from a node extracted before u. Following
+//   these steps back from u reaches the source through nodes extracted in
+//   strictly earlier order, so they are distinct: every label, and every
+//   candidate d(u) + w compared against one, is the length of a walk whose
+//   arcs leave distinct nodes. Such a length lies in -N..P, where P sums over
+//   the nodes the largest positive length of an arc leaving each, and N the
+//   largest negative one's magnitude. With span = N + P <= 2^32 - 2, keys of
+//   label + (INT32_MIN + N) lie in INT32_MIN..INT32_MAX - 1: exact in 32 bits,
+//   below the unreached key INT32_MAX, and order and ties are those of the
+//   labels, as the offset is the same for all.
+//
+// 64-bit keys are the labels themselves. Any wider choice is exact wherever
+// a narrower one is.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct EngineWidths {
+    int id_bits;      // 16 or 32
+    int key_bits;     // 32 or 64
+    int length_bits;  // 16 or 32
+};
+inline bool operator==(const EngineWidths& a, const EngineWidths& b) {
+    return a.id_bits == b.id_bits && a.key_bits == b.key_bits && a.length_bits == b.length_bits;
+}
+
+struct NetworkBounds {
+    int64_t nodes = 0;
+    int64_t min_length = 0;  // over all arcs; 0 without arcs
+    int64_t max_length = 0;
+    int64_t negative_reach = 0;  // N above
+    int64_t positive_reach = 0;  // P above
+    int64_t span() const { return negative_reach + positive_reach; }
+};
+
+// The bounds of the loaded network (num_nodes, point, graph_length).
+NetworkBounds networkBounds();
+
+// Whether the engine is exact on the network in these widths.
+bool widthsFit(const EngineWidths& widths, const NetworkBounds& bounds);
+
+// The narrowest widths that fit.
+EngineWidths narrowestWidths(const NetworkBounds& bounds);
+
+// Every combination the engine is built for, narrowest first.
+const std::vector<EngineWidths>& engineWidthChoices();
+
+// "ids16/keys32/lengths16"
+std::string widthsName(const EngineWidths& widths);
+
+// The widths the prepared engine runs in.
+EngineWidths engineWidthsInUse();
+
+// Tests run the engine in chosen widths: prepareEngine() takes `widths`
+// while it is set (precondition: they fit every network prepared), and the
+// narrowest that fit again after forceEngineWidths(nullptr).
+void forceEngineWidths(const EngineWidths* widths);

@@ -1,0 +1,135 @@
+// The node heap's primitives over raw arrays of ids and keys, for every width
+// the engine uses: the single-source run keeps its pointers and the heap size
+// in registers. Positions run from 1; key[0] lies below every key, so that no
+// climb passes the root. Holes move instead of swaps.
+#pragma once
+
+#include <cstdint>
+#include <type_traits>
+
+namespace engine {
+
+// a when c holds, else b. Written with a mask so that the compiler emits a
+// conditional move: the choices of the sift are as often one way as the
+// other, and a branch would be mispredicted half the time.
+template <typename T>
+inline T choose(bool c, T a, T b) {
+    using U = std::make_unsigned_t<T>;
+    return static_cast<T>(static_cast<U>(b) ^ ((static_cast<U>(a) ^ static_cast<U>(b)) & -static_cast<U>(c)));
+}
+
+// Index of the child of i that moves up: the right one wins a tie with the
+// left. Reads key[left + 1] even when it is past k (the arrays have room for
+// it) but only uses it inside the heap.
+template <typename Key>
+inline int64_t smallerChild(const Key* key, int64_t left, int64_t k) {
+    return left + ((left < k) & (key[left + 1] <= key[left]));
+}
+
+// Restores heap order downward from position i in a heap of k elements: a
+// child whose key is at most the moving key moves up.
+template <typename Id, typename Key>
+inline void siftDown(Id* id, Key* key, int64_t i, int64_t k) {
+    const Id moving = id[i];
+    const Key moving_key = key[i];
+    for (int64_t child = 2 * i; child <= k; child = 2 * i) {
+        child = smallerChild(key, child, k);
+        if (key[child] > moving_key) break;
+        id[i] = id[child];
+        key[i] = key[child];
+        i = child;
+    }
+    id[i] = moving;
+    key[i] = moving_key;
+}
+
+// The same from the root, for extraction, where the moving element came from
+// the bottom and nearly always goes back there: it first follows the path of
+// moving children to a leaf without comparing, then climbs back while its
+// parent's key is greater. The path's keys never decrease downward, so it
+// stops exactly where siftDown would have put it: below every path key that
+// is at most its own, above every one that is greater.
+//
+// In a heap of k elements the levels above floor(log2 k) are full, so the
+// descent takes that many steps less one without any test of the size, and
+// the last step, which may find no child, is done without a branch.
+template <typename Id, typename Key>
+inline void siftDownFromRoot(Id* id, Key* key, int64_t k) {
+    if (k < 2) return;
+    const Id moving = id[1];
+    const Key moving_key = key[1];
+    const int depth = 63 - __builtin_clzll(static_cast<unsigned long long>(k));
+    int64_t i = 1;
+    // Two levels a step: the four grandchildren's keys are loaded with the two
+    // children's, so the choice of grandchild waits for no further load.
+    for (int steps = (depth - 1) / 2; steps > 0; --steps) {
+        const Key a = key[2 * i], b = key[2 * i + 1];
+        const Key g0 = key[4 * i], g1 = key[4 * i + 1], g2 = key[4 * i + 2], g3 = key[4 * i + 3];
+        const bool right = b <= a;
+        const int64_t child = 2 * i + right;
+        const Key ga = choose(right, g2, g0);
+        const Key gb = choose(right, g3, g1);
+        const bool grand_right = gb <= ga;
+        const int64_t grandchild = 2 * child + grand_right;
+        id[i] = id[child];
+        key[i] = choose(right, b, a);
+        id[child] = id[grandchild];
+        key[child] = choose(grand_right, gb, ga);
+        i = grandchild;
+    }
+    if ((depth - 1) % 2 != 0) {
+        const Key a = key[2 * i], b = key[2 * i + 1];
+        const bool right = b <= a;
+        const int64_t child = 2 * i + right;
+        id[i] = id[child];
+        key[i] = choose(right, b, a);
+        i = child;
+    }
+    // The bottom level may or may not hold a child of i: masks, not a branch.
+    const int64_t has_child = -static_cast<int64_t>(2 * i <= k);
+    const int64_t left = 2 * i & has_child;  // position 0 is a harmless read
+    const int64_t child = (smallerChild(key, left, k) & has_child) | (i & ~has_child);
+    id[i] = id[child];
+    key[i] = key[child];
+    i = child;
+    while (i > 1 && key[i / 2] > moving_key) {
+        id[i] = id[i / 2];
+        key[i] = key[i / 2];
+        i /= 2;
+    }
+    id[i] = moving;
+    key[i] = moving_key;
+}
+
+// Puts node v with key kv at position i and moves it up while its key is
+// strictly below its parent's: equal keys stop the climb. Most climbs take no
+// step or one, which a branch would guess wrong often, so the first two steps
+// are taken without branches. key[0] is below every key: no climb passes the
+// root.
+template <typename Id, typename Key>
+inline void climb(Id* id, Key* key, int64_t i, Id v, Key kv) {
+    const int64_t p1 = i >> 1;  // i >= 1: shifts, not signed divisions
+    const int64_t p2 = i >> 2;
+    const Key k1 = key[p1];
+    const Key k2 = key[p2];
+    const Id i1 = id[p1];
+    const Id i2 = id[p2];
+    const bool up1 = kv < k1;
+    const bool up2 = up1 & (kv < k2);
+    id[i] = choose(up1, i1, v);
+    key[i] = choose(up1, k1, kv);
+    id[p1] = choose(up2, i2, choose(up1, v, i1));
+    key[p1] = choose(up2, k2, choose(up1, kv, k1));
+    if (!up2) return;
+    i = p2;
+    while (kv < key[i / 2]) {
+        id[i] = id[i / 2];
+        key[i] = key[i / 2];
+        i /= 2;
+    }
+    id[i] = v;
+    key[i] = kv;
+}
+
+
+}  // namespace engine

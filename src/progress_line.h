@@ -1,0 +1,32 @@
+// The self-updating progress line of a long sweep, on standard error when
+// that is a terminal.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+// Where sweeps show their progress line. By default (nullptr) a sweep shows it
+// on standard error when that is a terminal, and nowhere otherwise; tests name
+// a stream and shorter delays.
+void setProgressStream(std::FILE* stream, int first_after_ms = 500, int refresh_ms = 250);
+
+struct ProgressLine {
+    // Starts the clock; active() tells whether the line has anywhere to go.
+    ProgressLine();
+    bool active() const { return out_ != nullptr; }
+    // Shows the share done of total when the refresh time has come.
+    void update(int64_t done, int64_t total);
+    // Erases the line if it was ever written.
+    void end();
+
+    // "4m 05s", or "2h 03m" from an hour on.
+    static std::string duration(double seconds);
+
+    using Clock = std::chrono::steady_clock;
+    std::FILE* out_ = nullptr;
+    Clock::time_point start_;
+    Clock::time_point next_;
+    bool written_ = false;
+};
