@@ -42,6 +42,14 @@ WidthArrays<W>& arraysOf() {
     return arrays;
 }
 
+// The 64-bit-key width over the same ids and lengths, which checked 32-bit
+// keys fall back on. 16-bit ids and lengths never need checked keys.
+template <typename W>
+using Keys64Of = Widths<typename W::Id, int64_t, typename W::Length>;
+template <typename W>
+constexpr bool kHasFallback =
+    sizeof(typename W::Key) == 4 && !(sizeof(typename W::Id) == 2 && sizeof(typename W::Length) == 2);
+
 // Heads of the filter's list, sized for the largest out-degree.
 std::vector<int32_t> improving_head;
 
@@ -60,47 +68,74 @@ bool mostNodesHaveOneDegree(size_t n) {
 }
 
 template <typename W>
-void prepareWidth(size_t n, size_t arc_room, const NetworkBounds& bounds) {
+constexpr bool kKeys64 = sizeof(typename W::Key) == sizeof(int64_t);
+template <typename W>
+constexpr bool kIds32 = sizeof(typename W::Id) == sizeof(int32_t);
+
+// The run's view of the arrays of width W, and of the program's.
+template <typename W>
+void pointRunAtArrays(WidthArrays<W>& a, const typename W::Id* head, const typename W::Length* length,
+                      typename W::Id* id) {
     using Key = typename W::Key;
-    using Id = typename W::Id;
-    constexpr bool kKeys64 = sizeof(Key) == sizeof(int64_t);
-    constexpr bool kIds32 = sizeof(Id) == sizeof(int32_t);
+    engine::RunArrays<W>& r = a.run;
+    if constexpr (kKeys64<W>) {
+        r.label = d.data();
+        r.key = H_key.data();
+        r.unreached = M;
+    } else {
+        r.label = a.label.data();
+        r.key = a.key.data();
+        r.unreached = std::numeric_limits<Key>::max();
+    }
+    r.id = id;
+    r.head = head;
+    r.length = length;
+    r.improving_head = improving_head.data();
+    r.improving_key = a.improving_key.data();
+}
+
+template <typename W>
+void prepareWidth(size_t n, size_t arc_room, const NetworkBounds& bounds, bool checked) {
+    using Key = typename W::Key;
     WidthArrays<W>& a = arraysOf<W>();
-    Key unreached = std::numeric_limits<Key>::max();
-    if constexpr (kKeys64) unreached = M;
-    if constexpr (!kKeys64) {
-        a.label.assign(n, unreached);
+    if constexpr (!kKeys64<W>) {
+        a.label.assign(n, std::numeric_limits<Key>::max());
         a.key.assign(n + 2, 0);
         a.key[0] = std::numeric_limits<Key>::min();  // below every key: climbs stop at the root
     }
-    if constexpr (!kIds32) a.id.assign(n + 1 + engine::kScanPadding, 0);
+    if constexpr (!kIds32<W>) a.id.assign(n + 1 + engine::kScanPadding, 0);
     a.head.assign(graph_head.begin(), graph_head.end());
     a.length.assign(graph_length.begin(), graph_length.end());
     a.head.resize(a.head.size() + engine::kFewArcs, 1);  // padding: node 1, length 0
     a.length.resize(a.length.size() + engine::kFewArcs, 0);
     a.improving_key.assign(arc_room + engine::kFilterSpill, 0);
+    typename W::Id* id = nullptr;
+    if constexpr (kIds32<W>) {
+        id = H.data();
+    } else {
+        id = a.id.data();
+    }
+    pointRunAtArrays(a, a.head.data(), a.length.data(), id);
 
     engine::RunArrays<W>& r = a.run;
-    if constexpr (kKeys64) {
-        r.label = d.data();
-        r.key = H_key.data();
-        r.offset = 0;
-    } else {
-        r.label = a.label.data();
-        r.key = a.key.data();
-        r.offset = static_cast<Key>(std::numeric_limits<int32_t>::min() + bounds.negative_reach);
-    }
-    if constexpr (kIds32) {
-        r.id = H.data();
-    } else {
-        r.id = a.id.data();
-    }
-    r.head = a.head.data();
-    r.length = a.length.data();
-    r.improving_head = improving_head.data();
-    r.improving_key = a.improving_key.data();
-    r.unreached = unreached;
     r.fixed_slots = !mostNodesHaveOneDegree(n);
+    r.offset = 0;
+    r.last_safe_key = std::numeric_limits<Key>::max();
+    if constexpr (!kKeys64<W>) {
+        const int64_t offset = std::numeric_limits<int32_t>::min() + bounds.negative_reach;
+        r.offset = static_cast<Key>(offset);
+        if (checked) r.last_safe_key = static_cast<Key>(std::numeric_limits<int32_t>::max() - 1 - bounds.max_length);
+    }
+    // Checked keys fall back on 64-bit ones over the same arc arrays and ids.
+    if constexpr (kHasFallback<W>) {
+        if (checked) {
+            WidthArrays<Keys64Of<W>>& f = arraysOf<Keys64Of<W>>();
+            f.improving_key.assign(arc_room + engine::kFilterSpill, 0);
+            pointRunAtArrays(f, a.head.data(), a.length.data(), id);
+            f.run.fixed_slots = r.fixed_slots;
+            f.run.offset = 0;
+        }
+    }
 }
 
 template <typename W>
@@ -124,26 +159,26 @@ void forEachWidth(F f) {
 // everything it calls inlined (flatten): the scan and the vector filter then
 // cost no call, and the run's registers stay live across them.
 template <bool kTraced, typename W>
-__attribute__((flatten)) void runPortable() {
-    engine::runFrom<kTraced, engine::PortableKernels>(arraysOf<W>().run);
+__attribute__((flatten)) bool runPortable() {
+    return engine::runFrom<kTraced, engine::PortableKernels>(arraysOf<W>().run);
 }
 #ifdef SPC_X86
 template <bool kTraced, typename W>
-__attribute__((flatten)) void runSse2() {
-    engine::runFrom<kTraced, engine::Sse2Kernels>(arraysOf<W>().run);
+__attribute__((flatten)) bool runSse2() {
+    return engine::runFrom<kTraced, engine::Sse2Kernels>(arraysOf<W>().run);
 }
 template <bool kTraced, typename W>
-__attribute__((target("avx2"), flatten)) void runAvx2() {
-    engine::runFrom<kTraced, engine::Avx2Kernels>(arraysOf<W>().run);
+__attribute__((target("avx2"), flatten)) bool runAvx2() {
+    return engine::runFrom<kTraced, engine::Avx2Kernels>(arraysOf<W>().run);
 }
 template <bool kTraced, typename W>
-__attribute__((target("avx512f,avx512bw,avx512vl"), flatten)) void runAvx512() {
-    engine::runFrom<kTraced, engine::Avx512Kernels>(arraysOf<W>().run);
+__attribute__((target("avx512f,avx512bw,avx512vl"), flatten)) bool runAvx512() {
+    return engine::runFrom<kTraced, engine::Avx512Kernels>(arraysOf<W>().run);
 }
 #endif
 
 template <bool kTraced, typename W>
-void runIn(ScanVariant variant) {
+bool runIn(ScanVariant variant) {
     switch (variant) {
 #ifdef SPC_X86
         case ScanVariant::sse2: return runSse2<kTraced, W>();
@@ -154,11 +189,29 @@ void runIn(ScanVariant variant) {
     }
 }
 
+// The steps of a traced run, shown once it is complete.
+std::vector<std::vector<int32_t>> traced_steps;
+
+template <bool kTraced, typename W>
+void runWithFallback(ScanVariant variant) {
+    if (runIn<kTraced, W>(variant)) return;
+    if constexpr (kHasFallback<W>) {
+        // Keys outgrew 32 bits: this source again, and the network's later
+        // ones, in 64-bit keys. The stopped run's labels are set back.
+        WidthArrays<W>& a = arraysOf<W>();
+        std::fill(a.label.begin(), a.label.end(), a.run.unreached);
+        widths_in_use.key_bits = 64;
+        traced_steps.clear();
+        runIn<kTraced, Keys64Of<W>>(variant);
+    }
+}
+
 template <bool kTraced>
 void runFromSource() {
     const ScanVariant variant = currentScanVariant();
+    const EngineWidths widths = widths_in_use;
     forEachWidth([&](auto width, const EngineWidths& w) {
-        if (w == widths_in_use) runIn<kTraced, decltype(width)>(variant);
+        if (w == widths) runWithFallback<kTraced, decltype(width)>(variant);
     });
 }
 
@@ -179,6 +232,7 @@ void prepareEngine() {
     const size_t arc_room = static_cast<size_t>(max_degree) + 1;
     const NetworkBounds bounds = networkBounds();
     widths_in_use = widths_forced ? forced_widths : narrowestWidths(bounds);
+    const bool checked = keysChecked(widths_in_use, bounds);
 
     improving_head.assign(arc_room + engine::kFilterSpill, 0);
     d.assign(n, M);
@@ -188,12 +242,9 @@ void prepareEngine() {
     settled.assign(n, 0);
     settled_count = 0;
     heap_count = 0;
+    forEachWidth([&](auto width, const EngineWidths&) { releaseWidth<decltype(width)>(); });
     forEachWidth([&](auto width, const EngineWidths& w) {
-        if (w == widths_in_use) {
-            prepareWidth<decltype(width)>(n, arc_room, bounds);
-        } else {
-            releaseWidth<decltype(width)>();
-        }
+        if (w == widths_in_use) prepareWidth<decltype(width)>(n, arc_room, bounds, checked);
     });
 }
 
@@ -204,7 +255,13 @@ void heap() {
 
 void heapTraced(const std::function<void(const std::vector<int32_t>&)>& observe) {
     if (d.size() != static_cast<size_t>(num_nodes)) prepareEngine();
-    engine::heap_observer = &observe;
+    traced_steps.clear();
+    const std::function<void(const std::vector<int32_t>&)> record = [](const std::vector<int32_t>& h) {
+        traced_steps.push_back(h);
+    };
+    engine::heap_observer = &record;
     runFromSource<true>();
     engine::heap_observer = nullptr;
+    for (const std::vector<int32_t>& h : traced_steps) observe(h);
+    traced_steps.clear();
 }

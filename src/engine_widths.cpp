@@ -27,9 +27,12 @@ bool widthsFit(const EngineWidths& w, const NetworkBounds& b) {
     const bool ids = w.id_bits == 32 || b.nodes <= std::numeric_limits<uint16_t>::max();
     const bool lengths = w.length_bits == 32 || (b.min_length >= std::numeric_limits<int16_t>::min() &&
                                                  b.max_length <= std::numeric_limits<int16_t>::max());
-    // Keys of 32 bits: span <= 2^32 - 2 (see the header).
-    const bool keys = w.key_bits == 64 || b.span() <= (int64_t{1} << 32) - 2;
+    const bool keys = w.key_bits == 64 || b.span() <= (int64_t{1} << 32) - 2 || b.min_length >= 0;
     return ids && lengths && keys;
+}
+
+bool keysChecked(const EngineWidths& w, const NetworkBounds& b) {
+    return w.key_bits == 32 && b.span() > (int64_t{1} << 32) - 2;
 }
 
 const std::vector<EngineWidths>& engineWidthChoices() {

@@ -17,6 +17,14 @@
 //   below the unreached key INT32_MAX, and order and ties are those of the
 //   labels, as the offset is the same for all.
 //
+// Where the span is larger but no length is negative, keys still take 32
+// bits, checked as the run goes: labels are then extracted in nondecreasing
+// order, so every candidate formed while a node u's arcs are scanned is at
+// most d(u) + the longest length. With keys of label + INT32_MIN, a run that
+// extracts a node whose key is above INT32_MAX - 1 - longest stops before
+// scanning it; until then every key it formed was exact. The source then runs
+// again in 64-bit keys, as do the network's later sources.
+//
 // 64-bit keys are the labels themselves. Any wider choice is exact wherever
 // a narrower one is.
 #pragma once
@@ -48,6 +56,9 @@ NetworkBounds networkBounds();
 
 // Whether the engine is exact on the network in these widths.
 bool widthsFit(const EngineWidths& widths, const NetworkBounds& bounds);
+
+// Whether 32-bit keys on this network are checked as the run goes (see above).
+bool keysChecked(const EngineWidths& widths, const NetworkBounds& bounds);
 
 // The narrowest widths that fit.
 EngineWidths narrowestWidths(const NetworkBounds& bounds);

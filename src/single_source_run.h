@@ -40,6 +40,9 @@ struct RunArrays {
     Key* improving_key;
     Key unreached;
     Key offset;
+    // 32-bit keys: the largest key whose node's arcs may be scanned. A run
+    // that extracts a node with a greater key stops (see runFrom).
+    Key last_safe_key;
     bool fixed_slots;  // filter nodes with few arcs over fixed slots
 };
 
@@ -72,8 +75,12 @@ inline int32_t filterNode(bool few_arcs, bool fixed_slots, const Head* head, con
 // own and each is copied into d when its node is extracted: a label is final
 // then, and every node that gets a label is extracted. Leaves the nodes it
 // reached in `settled` and the sum of their labels in settled_sum.
+//
+// Returns false when it stopped at a node whose key is above last_safe_key,
+// before scanning its arcs; everything it computed until then was exact, but
+// the labels and the settled list are left unfinished.
 template <bool kTraced, typename Kernels, typename W>
-void runFrom(const RunArrays<W>& a) {
+bool runFrom(const RunArrays<W>& a) {
     using Id = typename W::Id;
     using Key = typename W::Key;
     constexpr bool kOwnLabels = sizeof(Key) < sizeof(int64_t);
@@ -118,7 +125,13 @@ void runFrom(const RunArrays<W>& a) {
         u = id[1];
         const Key du = key[1];
         reached[reached_count++] = u;
-        if constexpr (kOwnLabels) out[u - 1] = int64_t{du} - a.offset;
+        if constexpr (kOwnLabels) {
+            out[u - 1] = int64_t{du} - a.offset;
+            if (du > a.last_safe_key) {
+                settled_count = reached_count;
+                return false;
+            }
+        }
         sum += du;  // an extracted node keeps its label
         id[1] = id[count];
         key[1] = key[count];
@@ -171,6 +184,7 @@ void runFrom(const RunArrays<W>& a) {
     deleted_node = u;
     settled_sum = static_cast<int128>(sum) - static_cast<int128>(a.offset) * reached_count;
     trivial_triple_comparisons += scans;
+    return true;
 }
 
 }  // namespace engine

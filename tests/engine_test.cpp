@@ -154,11 +154,16 @@ TEST(EngineWidths, EachWidthIsChosenExactlyWhereItFits) {
     loadArcs(3, {{1, 2, 1}, {2, 3, 32768}});
     EXPECT_EQ(chosenWidths(), (EngineWidths{16, 32, 32}));
     // Keys of 32 bits while the span, over the nodes, of the longest arc out
-    // of each plus the most negative one's magnitude is at most 2^32 - 2.
+    // of each plus the most negative one's magnitude is at most 2^32 - 2;
+    // past it, checked 32-bit keys without negative lengths, else 64 bits.
     loadArcs(3, {{1, 2, 2147483647}, {2, 3, 2147483647}, {2, 1, 5}});
     EXPECT_EQ(networkBounds().span(), 4294967294);
     EXPECT_EQ(chosenWidths(), (EngineWidths{16, 32, 32}));
+    EXPECT_FALSE(keysChecked(engineWidthsInUse(), networkBounds()));
     loadArcs(3, {{1, 2, 2147483647}, {2, 3, 2147483647}, {3, 1, 1}});
+    EXPECT_EQ(chosenWidths(), (EngineWidths{16, 32, 32}));
+    EXPECT_TRUE(keysChecked(engineWidthsInUse(), networkBounds()));
+    loadArcs(3, {{1, 2, 2147483647}, {2, 3, 2147483647}, {3, 1, -1}});
     EXPECT_EQ(chosenWidths(), (EngineWidths{16, 64, 32}));
     loadArcs(3, {{1, 2, -2147483647 - 1}, {2, 3, -2147483646}});
     EXPECT_EQ(networkBounds().span(), 4294967294);
@@ -203,6 +208,28 @@ TEST(EngineWidths, LabelsAtTheEdgeOfEachWidthAreExact) {
     loadArcs(4, {{1, 2, 32767}, {2, 3, -5}, {1, 3, 32000}, {3, 4, 1}});
     EXPECT_EQ(runFrom(1), (Labels{0, 32767, 32000, 32001}));
     EXPECT_EQ(engineWidthsInUse(), (EngineWidths{16, 32, 16}));
+}
+
+TEST(EngineWidths, CheckedKeysFallBackOn64BitsOnceTheyOutgrow32) {
+    const int32_t l = 2147483647;
+    // Spans past 2^32 with no negative length: 32-bit keys, checked.
+    loadArcs(4, {{1, 2, 1}, {2, 3, 1}, {1, 4, l}, {2, 4, l}, {3, 4, l}});
+    ASSERT_EQ(chosenWidths(), (EngineWidths{16, 32, 32}));
+    ASSERT_TRUE(keysChecked(engineWidthsInUse(), networkBounds()));
+    EXPECT_EQ(runFrom(1), (Labels{0, 1, 2, l}));  // the last key is the last safe one
+    EXPECT_EQ(engineWidthsInUse().key_bits, 32);
+    // Labels past 2^32: the run stops, the source runs again in 64-bit keys,
+    // and so do the later ones.
+    loadArcs(5, {{1, 2, l}, {2, 3, l}, {3, 4, l}, {4, 5, l}, {5, 5, 0}});
+    ASSERT_EQ(chosenWidths(), (EngineWidths{16, 32, 32}));
+    EXPECT_EQ(runFrom(4), (Labels{M, M, M, 0, l}));
+    EXPECT_EQ(engineWidthsInUse().key_bits, 32);
+    EXPECT_EQ(runFrom(1), (Labels{0, l, 2 * int64_t{l}, 3 * int64_t{l}, 4 * int64_t{l}}));
+    EXPECT_EQ(trivial_triple_comparisons, 5);  // the stopped run's scans do not count
+    EXPECT_TRUE(settled_sum == 10 * int128{l});
+    EXPECT_EQ(engineWidthsInUse(), (EngineWidths{16, 64, 32}));
+    EXPECT_EQ(runFrom(2), (Labels{M, 0, l, 2 * int64_t{l}, 3 * int64_t{l}}));
+    EXPECT_EQ(runFrom(5), (Labels{M, M, M, M, 0}));
 }
 
 TEST(SingleSource, NegativeLengthsGiveTheLabelSettingResult) {
@@ -296,6 +323,10 @@ std::vector<NetworkSpec> comparisonNetworks() {
         specs.push_back({"grid", 9, 7, seed++, lo, hi});
         specs.push_back({"complete", 25, 0, seed++, lo, hi});
     }
+    // Non-negative lengths whose span passes 2^32: checked 32-bit keys, with
+    // (the first) and without (the second) labels that outgrow them.
+    specs.push_back({"random", 60, 400, seed++, 1, 2147483647});
+    specs.push_back({"grid", 9, 7, seed++, 100000000, 200000000});
     specs.push_back({"road", 12, 9, seed++, 1, 300});
     specs.push_back({"random", 40, 40, seed++, 5, 5});
     specs.push_back({"path", 30, 0, seed++, -2147483647 - 1, 2147483647});
