@@ -1,0 +1,160 @@
+// The engine against the plain reference engine: labels, scans and the heap after
+// every operation, for every width and scan variant.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <vector>
+
+#include "engine_support.h"
+#include "network_generator.h"
+#include "reference_engine.h"
+#include "shortest_path.h"
+
+namespace {
+
+// Networks with ties, zero lengths, parallel arcs, self-loops and negative lengths.
+std::vector<NetworkSpec> comparisonNetworks() {
+    std::vector<NetworkSpec> specs;
+    uint64_t seed = 1;
+    for (auto [lo, hi] : {std::pair<int64_t, int64_t>{1, 3}, {0, 2}, {-3, 10}, {-1000, 1000}, {1, 10000}}) {
+        specs.push_back({"random", 60, 400, seed++, lo, hi});
+        specs.push_back({"random", 150, 300, seed++, lo, hi});
+        specs.push_back({"grid", 9, 7, seed++, lo, hi});
+        specs.push_back({"complete", 25, 0, seed++, lo, hi});
+    }
+    // Lengths past 16 bits, labels past 31 bits on the larger ones: 32-bit
+    // keys with their offset.
+    for (auto [lo, hi] : {std::pair<int64_t, int64_t>{-40000, 100000}, {1, 50000000}, {-50000000, -1}}) {
+        specs.push_back({"random", 60, 400, seed++, lo, hi});
+        specs.push_back({"grid", 9, 7, seed++, lo, hi});
+        specs.push_back({"complete", 25, 0, seed++, lo, hi});
+    }
+    // Non-negative lengths whose span passes 2^32: checked 32-bit keys, with
+    // (the first) and without (the second) labels that outgrow them.
+    specs.push_back({"random", 60, 400, seed++, 1, 2147483647});
+    specs.push_back({"grid", 9, 7, seed++, 100000000, 200000000});
+    specs.push_back({"road", 12, 9, seed++, 1, 300});
+    specs.push_back({"random", 40, 40, seed++, 5, 5});
+    specs.push_back({"path", 30, 0, seed++, -2147483647 - 1, 2147483647});
+    return specs;
+}
+
+class AgainstReference : public ::testing::TestWithParam<ScanVariant> {
+protected:
+    void SetUp() override {
+        if (!scanVariantSupported(GetParam())) GTEST_SKIP() << "processor lacks " << scanVariantName(GetParam());
+        saved_ = currentScanVariant();
+        setScanVariant(GetParam());
+    }
+    void TearDown() override {
+        setScanVariant(saved_);
+        forceEngineWidths(nullptr);
+    }
+    // Loads the network; returns the widths the engine can run it in.
+    static std::vector<EngineWidths> load(const NetworkSpec& spec) {
+        const GeneratedNetwork net = generateNetwork(spec);
+        loadArcs(net.nodes, net.arcs);
+        std::vector<EngineWidths> fitting;
+        for (const EngineWidths& w : engineWidthChoices()) {
+            if (widthsFit(w, networkBounds())) fitting.push_back(w);
+        }
+        return fitting;
+    }
+    static void prepare(const EngineWidths& widths) {
+        forceEngineWidths(&widths);
+        prepareEngine();
+        ASSERT_EQ(engineWidthsInUse(), widths);
+    }
+    ScanVariant saved_ = ScanVariant::portable;
+};
+
+TEST_P(AgainstReference, LabelsAndScansAgreeFromEverySource) {
+    for (const NetworkSpec& spec : comparisonNetworks()) {
+        for (const EngineWidths& widths : load(spec)) {
+            SCOPED_TRACE(specComment(spec) + " in " + widthsName(widths));
+            prepare(widths);
+            for (int32_t s = 1; s <= num_nodes; ++s) {
+                ReferenceRun reference;
+                reference.run(s);
+                ASSERT_EQ(runFrom(s), reference.label) << "source " << s;
+                ASSERT_EQ(trivial_triple_comparisons, reference.scans) << "source " << s;
+            }
+        }
+    }
+}
+
+// The heap of a whole run, after every operation, in both widths.
+TEST_P(AgainstReference, RunsLeaveTheHeapAsThePlainEngineDoes) {
+    for (const NetworkSpec& spec : comparisonNetworks()) {
+        for (const EngineWidths& widths : load(spec)) {
+            SCOPED_TRACE(specComment(spec) + " in " + widthsName(widths));
+            prepare(widths);
+            for (int32_t s = 1; s <= std::min<int32_t>(num_nodes, 8); ++s) {
+                std::vector<Ids> expected, seen;
+                ReferenceRun reference;
+                reference.observe = [&](const Ids& h) { expected.emplace_back(h.begin() + 1, h.end()); };
+                reference.run(s);
+                user_source_node = s;
+                heapTraced([&](const Ids& h) { seen.push_back(h); });
+                ASSERT_EQ(seen.size(), expected.size()) << "source " << s;
+                for (size_t step = 0; step < seen.size(); ++step) {
+                    ASSERT_EQ(seen[step], expected[step]) << "source " << s << " step " << step;
+                }
+                ASSERT_EQ(d, reference.label) << "source " << s;
+            }
+        }
+    }
+}
+
+// Drives the engine's heap operations the way a run does and compares the heap
+// with the plain one after every operation.
+TEST_P(AgainstReference, HeapLayoutAgreesAfterEveryOperation) {
+    for (const NetworkSpec& spec : comparisonNetworks()) {
+        SCOPED_TRACE(specComment(spec));
+        const GeneratedNetwork net = generateNetwork(spec);
+        loadArcs(net.nodes, net.arcs);
+        for (int32_t s = 1; s <= std::min<int32_t>(num_nodes, 8); ++s) {
+            std::vector<Ids> layouts;
+            ReferenceRun reference;
+            reference.observe = [&](const Ids& h) { layouts.emplace_back(h.begin() + 1, h.end()); };
+            reference.run(s);
+
+            prepareEngine();
+            size_t step = 0;
+            auto check = [&] {
+                ASSERT_LT(step, layouts.size());
+                ASSERT_EQ(heapIds(), layouts[step]) << "source " << s << " step " << step;
+                for (int32_t i = 1; i <= heap_count; ++i) ASSERT_EQ(H_key[i], d[H[i] - 1]);
+                ++step;
+            };
+            d[s - 1] = 0;
+            insertNode(s, 0);
+            check();
+            while (heap_count > 0) {
+                const int32_t u = extractMin();
+                check();
+                for (int32_t e = point[u - 1]; e < point[u]; ++e) {
+                    const int32_t v = graph_head[e];
+                    const int64_t candidate = d[u - 1] + graph_length[e];
+                    if (candidate >= d[v - 1]) continue;
+                    if (d[v - 1] == M) {
+                        insertNode(v, candidate);
+                        check();
+                    } else if (const int32_t j = heapPosition(v)) {
+                        decreaseKey(j, candidate);
+                        check();
+                    }
+                }
+            }
+            EXPECT_EQ(step, layouts.size());
+            EXPECT_EQ(d, reference.label);
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(ScanVariants, AgainstReference,
+                         ::testing::Values(ScanVariant::portable, ScanVariant::sse2, ScanVariant::avx2,
+                                           ScanVariant::avx512),
+                         [](const auto& info) { return std::string(scanVariantName(info.param)); });
+
+}  // namespace
