@@ -12,16 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "network_generator.h"
-#include "network_loader.h"
 #include "reference_engine.h"
-#include "shortest_path.h"
-#include "spc_heap1.h"
-
-#ifdef SPC_HAVE_BGL
-#include <boost/graph/compressed_sparse_row_graph.hpp>
-#include <boost/graph/dijkstra_shortest_paths.hpp>
-#endif
+#include "sweep_engines.h"
 
 namespace {
 
@@ -49,28 +41,6 @@ const std::vector<Family>& families() {
     return list;
 }
 
-struct Figures {
-    int128 sum = 0;
-    int64_t scans = 0;
-};
-
-void load(const NetworkSpec& spec) {
-    GeneratedNetwork net = generateNetwork(spec);
-    num_nodes = net.nodes;
-    num_arcs = static_cast<int32_t>(net.arcs.size());
-    buildArcTable(net.arcs, net.nodes);
-    one_to_all_distance.assign(static_cast<size_t>(num_nodes), 0);
-    prepareEngine();
-}
-
-Figures oursOnce() {
-    sweepSources();
-    Figures f;
-    for (int128 x : one_to_all_distance) f.sum += x;
-    f.scans = trivial_triple_comparisons;
-    return f;
-}
-
 Figures referenceOnce() {
     Figures f;
     ReferenceRun run;
@@ -83,48 +53,6 @@ Figures referenceOnce() {
 }
 
 #ifdef SPC_HAVE_BGL
-using Graph = boost::compressed_sparse_row_graph<boost::directedS, boost::no_property, int64_t>;
-
-Graph bglGraph() {
-    std::vector<std::pair<int32_t, int32_t>> edges;
-    std::vector<int64_t> weights;
-    for (int32_t u = 1; u <= num_nodes; ++u) {
-        for (int32_t e = point[u - 1]; e < point[u]; ++e) {
-            edges.emplace_back(u - 1, graph_head[e] - 1);
-            weights.push_back(graph_length[e]);
-        }
-    }
-    return Graph(boost::edges_are_sorted, edges.begin(), edges.end(), weights.begin(),
-                 static_cast<size_t>(num_nodes));
-}
-
-// BGL's labels from source s (0-based) into dist.
-void bglRun(const Graph& g, std::vector<int64_t>& dist, size_t s) {
-    boost::dijkstra_shortest_paths(
-        g, s,
-        boost::distance_map(boost::make_iterator_property_map(dist.begin(), boost::get(boost::vertex_index, g)))
-            .weight_map(boost::get(boost::edge_bundle, g))
-            .distance_inf(std::numeric_limits<int64_t>::max()));
-}
-
-Figures bglOnce(const Graph& g, std::vector<int64_t>& dist) {
-    Figures f;
-    const auto n = boost::num_vertices(g);
-    const int64_t inf = std::numeric_limits<int64_t>::max();
-    for (size_t s = 0; s < n; ++s) {
-        bglRun(g, dist, s);
-        for (size_t v = 0; v < n; ++v) {
-            if (dist[v] == inf) continue;
-            f.sum += dist[v];
-            f.scans += static_cast<int64_t>(boost::out_degree(v, g));
-        }
-    }
-    return f;
-}
-
-// Processor time in milliseconds.
-double processorMs() { return 1000.0 * static_cast<double>(std::clock()) / CLOCKS_PER_SEC; }
-
 // Sources per chunk of the paired sweep: long enough for the clock, short
 // against the spells of a shared machine.
 constexpr int32_t kPairChunk = 16;
@@ -137,13 +65,11 @@ void oursFrom(int32_t first, int32_t last) {
     }
 }
 
-void bglFrom(const Graph& g, std::vector<int64_t>& dist, int32_t first, int32_t last) {
+void bglFrom(const BglGraph& g, std::vector<int64_t>& dist, int32_t first, int32_t last) {
     for (int32_t s = first; s <= last; ++s) bglRun(g, dist, static_cast<size_t>(s - 1));
     benchmark::DoNotOptimize(dist.data());
 }
 #endif
-
-bool same(const Figures& a, const Figures& b) { return a.sum == b.sum && a.scans == b.scans; }
 
 // The reference engine's figures for a family, computed once for all repetitions.
 const Figures& referenceFigures(const Family& family) {
@@ -168,7 +94,7 @@ void BM_Reference(benchmark::State& state, const Family& family) {
 #ifdef SPC_HAVE_BGL
 void BM_BGL(benchmark::State& state, const Family& family) {
     load(family.spec);
-    const Graph g = bglGraph();
+    const BglGraph g = bglGraph();
     std::vector<int64_t> dist(static_cast<size_t>(num_nodes));
     if (!same(bglOnce(g, dist), referenceFigures(family))) {
         state.SkipWithError("BGL's sum or arc count differs from ours");
@@ -182,7 +108,7 @@ void BM_BGL(benchmark::State& state, const Family& family) {
 // iteration counts. The figures were checked by BM_Ours and BM_BGL.
 void BM_Paired(benchmark::State& state, const Family& family) {
     load(family.spec);
-    const Graph g = bglGraph();
+    const BglGraph g = bglGraph();
     std::vector<int64_t> dist(static_cast<size_t>(num_nodes));
     const int32_t chunks = (num_nodes + kPairChunk - 1) / kPairChunk;
     const double never = std::numeric_limits<double>::infinity();
