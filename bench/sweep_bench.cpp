@@ -83,7 +83,7 @@ void BM_Ours(benchmark::State& state, const Family& family) {
     load(family.spec);
     if (!same(oursOnce(), referenceFigures(family))) state.SkipWithError("figures differ from the reference engine");
     for (auto _ : state) benchmark::DoNotOptimize(oursOnce());
-    state.SetLabel(std::string(scanVariantName(currentScanVariant())) + ", " + widthsName(engineWidthsInUse()));
+    state.SetLabel(std::string(instructionSetName(currentInstructionSet())) + ", " + widthsName(engineWidthsInUse()));
 }
 
 void BM_Reference(benchmark::State& state, const Family& family) {

@@ -16,7 +16,7 @@
 #include <cstdint>
 #include <type_traits>
 
-#include "heap_scans.h"  // SPC_X86 and the intrinsics
+#include "instruction_sets.h"
 
 namespace engine {
 
@@ -67,12 +67,10 @@ inline int32_t filterSlots(const Head* head, const Length* length, int32_t begin
 }
 
 #ifdef SPC_X86
-#define SPC_AVX512 __attribute__((target("avx512f,avx512bw,avx512vl")))
-
 // Up to 16 (or 8) entries of a 16- or 32-bit array as 32-bit lanes; lanes
 // outside `valid` are zero and read nothing.
 template <typename T>
-SPC_AVX512 inline __m512i load16Lanes(const T* p, __mmask16 valid) {
+SPC_TARGET_AVX512 inline __m512i load16Lanes(const T* p, __mmask16 valid) {
     if constexpr (sizeof(T) == 4) return _mm512_maskz_loadu_epi32(valid, p);
     const __m256i narrow = _mm256_maskz_loadu_epi16(valid, p);
     if constexpr (std::is_signed_v<T>) return _mm512_maskz_cvtepi16_epi32(valid, narrow);
@@ -80,7 +78,7 @@ SPC_AVX512 inline __m512i load16Lanes(const T* p, __mmask16 valid) {
 }
 
 template <typename T>
-SPC_AVX512 inline __m256i load8Lanes(const T* p, __mmask8 valid) {
+SPC_TARGET_AVX512 inline __m256i load8Lanes(const T* p, __mmask8 valid) {
     if constexpr (sizeof(T) == 4) return _mm256_maskz_loadu_epi32(valid, p);
     const __m128i narrow = _mm_maskz_loadu_epi16(valid, p);
     if constexpr (std::is_signed_v<T>) return _mm256_maskz_cvtepi16_epi32(valid, narrow);
@@ -90,7 +88,7 @@ SPC_AVX512 inline __m256i load8Lanes(const T* p, __mmask8 valid) {
 // 32-bit keys, sixteen arcs a step: one gather of their heads' keys, one
 // compare, and the improving ones compressed to the list's end.
 template <typename Head, typename Length>
-SPC_AVX512 inline int32_t filterAvx512(const Head* head, const Length* length, int32_t begin, int32_t end, int32_t du,
+SPC_TARGET_AVX512 inline int32_t filterAvx512(const Head* head, const Length* length, int32_t begin, int32_t end, int32_t du,
                                        const int32_t* label, int32_t* out_v, int32_t* out_c) {
     const __m512i base = _mm512_set1_epi32(du);
     const __m512i one = _mm512_set1_epi32(1);
@@ -111,7 +109,7 @@ SPC_AVX512 inline int32_t filterAvx512(const Head* head, const Length* length, i
 
 // 64-bit keys, eight arcs a step.
 template <typename Head, typename Length>
-SPC_AVX512 inline int32_t filterAvx512(const Head* head, const Length* length, int32_t begin, int32_t end, int64_t du,
+SPC_TARGET_AVX512 inline int32_t filterAvx512(const Head* head, const Length* length, int32_t begin, int32_t end, int64_t du,
                                        const int64_t* label, int32_t* out_v, int64_t* out_c) {
     const __m512i base = _mm512_set1_epi64(du);
     const __m256i one = _mm256_set1_epi32(1);
@@ -129,7 +127,6 @@ SPC_AVX512 inline int32_t filterAvx512(const Head* head, const Length* length, i
     }
     return improving;
 }
-#undef SPC_AVX512
 
 // For each 8-bit mask, the lane indices of its set bits, lowest first, one
 // byte each: the compress that AVX2 lacks, done with a permutation.
@@ -150,7 +147,7 @@ inline constexpr CompressTable kCompress;
 
 // Eight entries from p as 32-bit lanes; reads all eight.
 template <typename T>
-__attribute__((target("avx2"))) inline __m256i load8LanesAvx2(const T* p) {
+SPC_TARGET_AVX2 inline __m256i load8LanesAvx2(const T* p) {
     if constexpr (sizeof(T) == 4) return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
     const __m128i narrow = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
     if constexpr (std::is_signed_v<T>) return _mm256_cvtepi16_epi32(narrow);
@@ -159,7 +156,7 @@ __attribute__((target("avx2"))) inline __m256i load8LanesAvx2(const T* p) {
 
 // 32-bit keys, eight arcs a step: the eight keys come in one gather.
 template <typename Head, typename Length>
-__attribute__((target("avx2"))) inline int32_t filterAvx2(const Head* head, const Length* length, int32_t begin,
+SPC_TARGET_AVX2 inline int32_t filterAvx2(const Head* head, const Length* length, int32_t begin,
                                                            int32_t end, int32_t du, const int32_t* label,
                                                            int32_t* out_v, int32_t* out_c) {
     const __m256i base = _mm256_set1_epi32(du);

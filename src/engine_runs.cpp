@@ -1,8 +1,12 @@
 // The engine's arrays for the chosen widths, and the single-source run
 // compiled once per instruction set and width.
 #include <algorithm>
+#include <cassert>
 #include <cstdint>
+#include <iterator>
 #include <limits>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "engine_kernels.h"
@@ -12,14 +16,14 @@
 
 namespace {
 
-using engine::Widths;
-using Ids16Keys32Lengths16 = Widths<uint16_t, int32_t, int16_t>;
-using Ids16Keys32Lengths32 = Widths<uint16_t, int32_t, int32_t>;
-using Ids16Keys64Lengths32 = Widths<uint16_t, int64_t, int32_t>;
-using Ids32Keys32Lengths16 = Widths<int32_t, int32_t, int16_t>;
-using Ids32Keys32Lengths32 = Widths<int32_t, int32_t, int32_t>;
-using Ids32Keys64Lengths16 = Widths<int32_t, int64_t, int16_t>;
-using Ids32Keys64Lengths32 = Widths<int32_t, int64_t, int32_t>;
+// The types of the I-th entry of kEngineWidths: ids unsigned (16 bits hold
+// 65,535 nodes), keys and lengths signed.
+template <int Bits, bool Signed>
+using IntOf = std::conditional_t<Bits == 16, std::conditional_t<Signed, int16_t, uint16_t>,
+                                 std::conditional_t<Bits == 32, int32_t, int64_t>>;
+template <size_t I>
+using WidthTypes = engine::Widths<IntOf<kEngineWidths[I].id_bits, false>, IntOf<kEngineWidths[I].key_bits, true>,
+                                  IntOf<kEngineWidths[I].length_bits, true>>;
 
 // One width's arrays and the run's view of them. 64-bit keys use the
 // program's labels d and heap keys H_key, 32-bit ids its heap H; the rest
@@ -45,7 +49,7 @@ WidthArrays<W>& arraysOf() {
 // The 64-bit-key width over the same ids and lengths, which checked 32-bit
 // keys fall back on. 16-bit ids and lengths never need checked keys.
 template <typename W>
-using Keys64Of = Widths<typename W::Id, int64_t, typename W::Length>;
+using Keys64Of = engine::Widths<typename W::Id, int64_t, typename W::Length>;
 template <typename W>
 constexpr bool kHasFallback =
     sizeof(typename W::Key) == 4 && !(sizeof(typename W::Id) == 2 && sizeof(typename W::Length) == 2);
@@ -54,6 +58,7 @@ constexpr bool kHasFallback =
 std::vector<int32_t> improving_head;
 
 EngineWidths widths_in_use{32, 64, 32};
+bool engine_prepared = false;  // prepareEngine() ran for the loaded network
 bool widths_forced = false;
 EngineWidths forced_widths{32, 64, 32};
 
@@ -108,6 +113,7 @@ void prepareWidth(size_t n, size_t arc_room, const NetworkBounds& bounds, bool c
     a.length.assign(graph_length.begin(), graph_length.end());
     a.head.resize(a.head.size() + engine::kFewArcs, 1);  // padding: node 1, length 0
     a.length.resize(a.length.size() + engine::kFewArcs, 0);
+    assert(n >= 1 || graph_head.empty());
     a.improving_key.assign(arc_room + engine::kFilterSpill, 0);
     typename W::Id* id = nullptr;
     if constexpr (kIds32<W>) {
@@ -143,16 +149,14 @@ void releaseWidth() {
     arraysOf<W>() = WidthArrays<W>{};
 }
 
-// Calls f with an empty value of each width's type and its widths.
+// Calls f with an empty value of each compiled width's types and its widths.
+template <typename F, size_t... I>
+void forEachWidthIn(F f, std::index_sequence<I...>) {
+    (f(WidthTypes<I>{}, kEngineWidths[I]), ...);
+}
 template <typename F>
 void forEachWidth(F f) {
-    f(Ids16Keys32Lengths16{}, EngineWidths{16, 32, 16});
-    f(Ids16Keys32Lengths32{}, EngineWidths{16, 32, 32});
-    f(Ids16Keys64Lengths32{}, EngineWidths{16, 64, 32});
-    f(Ids32Keys32Lengths16{}, EngineWidths{32, 32, 16});
-    f(Ids32Keys32Lengths32{}, EngineWidths{32, 32, 32});
-    f(Ids32Keys64Lengths16{}, EngineWidths{32, 64, 16});
-    f(Ids32Keys64Lengths32{}, EngineWidths{32, 64, 32});
+    forEachWidthIn(f, std::make_index_sequence<std::size(kEngineWidths)>{});
 }
 
 // The run is compiled once for each instruction set and width, with
@@ -168,22 +172,22 @@ __attribute__((flatten)) bool runSse2() {
     return engine::runFrom<kTraced, engine::Sse2Kernels>(arraysOf<W>().run);
 }
 template <bool kTraced, typename W>
-__attribute__((target("avx2"), flatten)) bool runAvx2() {
+SPC_TARGET_AVX2 __attribute__((flatten)) bool runAvx2() {
     return engine::runFrom<kTraced, engine::Avx2Kernels>(arraysOf<W>().run);
 }
 template <bool kTraced, typename W>
-__attribute__((target("avx512f,avx512bw,avx512vl"), flatten)) bool runAvx512() {
+SPC_TARGET_AVX512 __attribute__((flatten)) bool runAvx512() {
     return engine::runFrom<kTraced, engine::Avx512Kernels>(arraysOf<W>().run);
 }
 #endif
 
 template <bool kTraced, typename W>
-bool runIn(ScanVariant variant) {
-    switch (variant) {
+bool runIn(InstructionSet set) {
+    switch (set) {
 #ifdef SPC_X86
-        case ScanVariant::sse2: return runSse2<kTraced, W>();
-        case ScanVariant::avx2: return runAvx2<kTraced, W>();
-        case ScanVariant::avx512: return runAvx512<kTraced, W>();
+        case InstructionSet::sse2: return runSse2<kTraced, W>();
+        case InstructionSet::avx2: return runAvx2<kTraced, W>();
+        case InstructionSet::avx512: return runAvx512<kTraced, W>();
 #endif
         default: return runPortable<kTraced, W>();
     }
@@ -193,8 +197,8 @@ bool runIn(ScanVariant variant) {
 std::vector<std::vector<int32_t>> traced_steps;
 
 template <bool kTraced, typename W>
-void runWithFallback(ScanVariant variant) {
-    if (runIn<kTraced, W>(variant)) return;
+void runWithFallback(InstructionSet set) {
+    if (runIn<kTraced, W>(set)) return;
     if constexpr (kHasFallback<W>) {
         // Keys outgrew 32 bits: this source again, and the network's later
         // ones, in 64-bit keys. The stopped run's labels are set back.
@@ -202,16 +206,20 @@ void runWithFallback(ScanVariant variant) {
         std::fill(a.label.begin(), a.label.end(), a.run.unreached);
         widths_in_use.key_bits = 64;
         traced_steps.clear();
-        runIn<kTraced, Keys64Of<W>>(variant);
+        runIn<kTraced, Keys64Of<W>>(set);
     }
 }
 
 template <bool kTraced>
 void runFromSource() {
-    const ScanVariant variant = currentScanVariant();
+    // The run's contracts: a source of the network, arrays sized for it.
+    assert(user_source_node >= 1 && user_source_node <= num_nodes);
+    assert(d.size() == static_cast<size_t>(num_nodes) && settled.size() == d.size());
+    assert(H.size() == d.size() + 1 + engine::kScanPadding && H_key.size() == d.size() + 2);
+    const InstructionSet set = currentInstructionSet();
     const EngineWidths widths = widths_in_use;
     forEachWidth([&](auto width, const EngineWidths& w) {
-        if (w == widths) runWithFallback<kTraced, decltype(width)>(variant);
+        if (w == widths) runWithFallback<kTraced, decltype(width)>(set);
     });
 }
 
@@ -222,8 +230,10 @@ EngineWidths engineWidthsInUse() { return widths_in_use; }
 void forceEngineWidths(const EngineWidths* widths) {
     widths_forced = widths != nullptr;
     if (widths != nullptr) forced_widths = *widths;
-    d.clear();  // heap() prepares the engine anew
+    resetEngine();
 }
+
+void resetEngine() { engine_prepared = false; }
 
 void prepareEngine() {
     const size_t n = num_nodes > 0 ? static_cast<size_t>(num_nodes) : 0;
@@ -246,15 +256,16 @@ void prepareEngine() {
     forEachWidth([&](auto width, const EngineWidths& w) {
         if (w == widths_in_use) prepareWidth<decltype(width)>(n, arc_room, bounds, checked);
     });
+    engine_prepared = true;
 }
 
 void heap() {
-    if (d.size() != static_cast<size_t>(num_nodes)) prepareEngine();
+    if (!engine_prepared) prepareEngine();
     runFromSource<false>();
 }
 
 void heapTraced(const std::function<void(const std::vector<int32_t>&)>& observe) {
-    if (d.size() != static_cast<size_t>(num_nodes)) prepareEngine();
+    if (!engine_prepared) prepareEngine();
     traced_steps.clear();
     const std::function<void(const std::vector<int32_t>&)> record = [](const std::vector<int32_t>& h) {
         traced_steps.push_back(h);

@@ -1,6 +1,7 @@
 #include "engine_widths.h"
 
 #include <algorithm>
+#include <iterator>
 #include <cstdint>
 #include <limits>
 
@@ -36,11 +37,7 @@ bool keysChecked(const EngineWidths& w, const NetworkBounds& b) {
 }
 
 const std::vector<EngineWidths>& engineWidthChoices() {
-    // 16-bit ids and lengths always fit 32-bit keys: 65,535 nodes each
-    // reaching at most 32,767 + 32,768 keep the span below 2^32 - 2.
-    static const std::vector<EngineWidths> choices = {
-        {16, 32, 16}, {16, 32, 32}, {16, 64, 32}, {32, 32, 16}, {32, 32, 32}, {32, 64, 16}, {32, 64, 32},
-    };
+    static const std::vector<EngineWidths> choices(std::begin(kEngineWidths), std::end(kEngineWidths));
     return choices;
 }
 

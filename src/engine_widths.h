@@ -38,9 +38,18 @@ struct EngineWidths {
     int key_bits;     // 32 or 64
     int length_bits;  // 16 or 32
 };
-inline bool operator==(const EngineWidths& a, const EngineWidths& b) {
+constexpr bool operator==(const EngineWidths& a, const EngineWidths& b) {
     return a.id_bits == b.id_bits && a.key_bits == b.key_bits && a.length_bits == b.length_bits;
 }
+
+// Every combination the engine is compiled for, narrowest first: the one list
+// that the choice, the compiled runs and the tests all follow. 16-bit ids and
+// lengths always fit 32-bit keys (65,535 nodes each reaching at most 32,767 +
+// 32,768 keep the span below 2^32 - 2), so ids 16 / keys 64 / lengths 16 is
+// not among them.
+inline constexpr EngineWidths kEngineWidths[] = {
+    {16, 32, 16}, {16, 32, 32}, {16, 64, 32}, {32, 32, 16}, {32, 32, 32}, {32, 64, 16}, {32, 64, 32},
+};
 
 struct NetworkBounds {
     int64_t nodes = 0;
@@ -63,7 +72,7 @@ bool keysChecked(const EngineWidths& widths, const NetworkBounds& bounds);
 // The narrowest widths that fit.
 EngineWidths narrowestWidths(const NetworkBounds& bounds);
 
-// Every combination the engine is built for, narrowest first.
+// kEngineWidths as a vector.
 const std::vector<EngineWidths>& engineWidthChoices();
 
 // "ids16/keys32/lengths16"

@@ -18,23 +18,39 @@ inline T choose(bool c, T a, T b) {
     return static_cast<T>(static_cast<U>(b) ^ ((static_cast<U>(a) ^ static_cast<U>(b)) & -static_cast<U>(c)));
 }
 
-// Index of the child of i that moves up: the right one wins a tie with the
-// left. Reads key[left + 1] even when it is past k (the arrays have room for
-// it) but only uses it inside the heap.
+// The heap's two tie rules, used at every step that compares keys.
+//
+// Sifting down, a key wins against one it equals: a child whose key is at
+// most its parent's moves up (an element sinks below children with equal
+// keys), and the right child wins a tie with the left.
 template <typename Key>
-inline int64_t smallerChild(const Key* key, int64_t left, int64_t k) {
-    return left + ((left < k) & (key[left + 1] <= key[left]));
+inline bool siftPrefers(Key challenger, Key holder) {
+    return challenger <= holder;
 }
 
-// Restores heap order downward from position i in a heap of k elements: a
-// child whose key is at most the moving key moves up.
+// Climbing, a key moves up only while strictly below its parent's: equal keys
+// stop the climb. key[0] holds the lowest value of the key type, and only this
+// strict test keeps a climb from passing the root onto it.
+template <typename Key>
+inline bool climbsAbove(Key key, Key parent) {
+    return key < parent;
+}
+
+// Index of the child of i that moves up. Reads key[left + 1] even when it is
+// past k (the arrays have room for it) but only uses it inside the heap.
+template <typename Key>
+inline int64_t smallerChild(const Key* key, int64_t left, int64_t k) {
+    return left + ((left < k) & siftPrefers(key[left + 1], key[left]));
+}
+
+// Restores heap order downward from position i in a heap of k elements.
 template <typename Id, typename Key>
 inline void siftDown(Id* id, Key* key, int64_t i, int64_t k) {
     const Id moving = id[i];
     const Key moving_key = key[i];
     for (int64_t child = 2 * i; child <= k; child = 2 * i) {
         child = smallerChild(key, child, k);
-        if (key[child] > moving_key) break;
+        if (!siftPrefers(key[child], moving_key)) break;
         id[i] = id[child];
         key[i] = key[child];
         i = child;
@@ -43,11 +59,9 @@ inline void siftDown(Id* id, Key* key, int64_t i, int64_t k) {
     key[i] = moving_key;
 }
 
-// Puts node v with key kv at position i and moves it up while its key is
-// strictly below its parent's: equal keys stop the climb. Most climbs take no
-// step or one, which a branch would guess wrong often, so the first two steps
-// are taken without branches. key[0] is below every key: no climb passes the
-// root.
+// Puts node v with key kv at position i and moves it up while climbsAbove
+// its parent. Most climbs take no step or one, which a branch would guess
+// wrong often, so the first two steps are taken without branches.
 template <typename Id, typename Key>
 inline void climb(Id* id, Key* key, int64_t i, Id v, Key kv) {
     const int64_t p1 = i >> 1;  // i >= 1: shifts, not signed divisions
@@ -56,15 +70,15 @@ inline void climb(Id* id, Key* key, int64_t i, Id v, Key kv) {
     const Key k2 = key[p2];
     const Id i1 = id[p1];
     const Id i2 = id[p2];
-    const bool up1 = kv < k1;
-    const bool up2 = up1 & (kv < k2);
+    const bool up1 = climbsAbove(kv, k1);
+    const bool up2 = up1 & climbsAbove(kv, k2);
     id[i] = choose(up1, i1, v);
     key[i] = choose(up1, k1, kv);
     id[p1] = choose(up2, i2, choose(up1, v, i1));
     key[p1] = choose(up2, k2, choose(up1, kv, k1));
     if (!up2) return;
     i = p2;
-    while (kv < key[i / 2]) {
+    while (climbsAbove(kv, key[i / 2])) {
         id[i] = id[i / 2];
         key[i] = key[i / 2];
         i /= 2;
@@ -100,11 +114,11 @@ inline void siftDownFromRoot(Id* id, Key* key, int64_t k) {
     for (int steps = (depth - 1) / 2; steps > 0; --steps) {
         const Key a = key[2 * i], b = key[2 * i + 1];
         const Key g0 = key[4 * i], g1 = key[4 * i + 1], g2 = key[4 * i + 2], g3 = key[4 * i + 3];
-        const bool right = b <= a;
+        const bool right = siftPrefers(b, a);
         const int64_t child = 2 * i + right;
         const Key ga = choose(right, g2, g0);
         const Key gb = choose(right, g3, g1);
-        const bool grand_right = gb <= ga;
+        const bool grand_right = siftPrefers(gb, ga);
         const int64_t grandchild = 2 * child + grand_right;
         id[i] = id[child];
         key[i] = choose(right, b, a);
@@ -114,7 +128,7 @@ inline void siftDownFromRoot(Id* id, Key* key, int64_t k) {
     }
     if ((depth - 1) % 2 != 0) {
         const Key a = key[2 * i], b = key[2 * i + 1];
-        const bool right = b <= a;
+        const bool right = siftPrefers(b, a);
         const int64_t child = 2 * i + right;
         id[i] = id[child];
         key[i] = choose(right, b, a);
@@ -131,7 +145,7 @@ inline void siftDownFromRoot(Id* id, Key* key, int64_t k) {
         climb(id, key, child, moving, moving_key);
     } else {
         i = child;
-        while (i > 1 && key[i / 2] > moving_key) {
+        while (i > 1 && climbsAbove(moving_key, key[i / 2])) {
             id[i] = id[i / 2];
             key[i] = key[i / 2];
             i /= 2;

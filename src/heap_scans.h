@@ -5,10 +5,7 @@
 
 #include <cstdint>
 
-#if defined(__x86_64__) || defined(__i386__)
-#include <immintrin.h>
-#define SPC_X86 1
-#endif
+#include "instruction_sets.h"
 
 namespace engine {
 
@@ -67,9 +64,9 @@ inline int32_t scanSse2(const uint16_t* h, int32_t count, int32_t v) {
     });
 }
 
-__attribute__((target("avx2"))) inline int32_t scanAvx2(const int32_t* h, int32_t count, int32_t v) {
+SPC_TARGET_AVX2 inline int32_t scanAvx2(const int32_t* h, int32_t count, int32_t v) {
     const __m256i key = _mm256_set1_epi32(v);
-    return scanBackward<16, 0>(count, [&](int32_t j) __attribute__((target("avx2"))) {
+    return scanBackward<16, 0>(count, [&](int32_t j) SPC_TARGET_AVX2 {
         const __m256i a = _mm256_cmpeq_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(h + j)), key);
         const __m256i b = _mm256_cmpeq_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(h + j + 8)), key);
         return uint64_t{static_cast<unsigned>(_mm256_movemask_ps(_mm256_castsi256_ps(a)))} |
@@ -77,9 +74,9 @@ __attribute__((target("avx2"))) inline int32_t scanAvx2(const int32_t* h, int32_
     });
 }
 
-__attribute__((target("avx2"))) inline int32_t scanAvx2(const uint16_t* h, int32_t count, int32_t v) {
+SPC_TARGET_AVX2 inline int32_t scanAvx2(const uint16_t* h, int32_t count, int32_t v) {
     const __m256i key = _mm256_set1_epi16(static_cast<short>(v));
-    return scanBackward<32, 1>(count, [&](int32_t j) __attribute__((target("avx2"))) {
+    return scanBackward<32, 1>(count, [&](int32_t j) SPC_TARGET_AVX2 {
         const __m256i a = _mm256_cmpeq_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(h + j)), key);
         const __m256i b = _mm256_cmpeq_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(h + j + 16)), key);
         return uint64_t{static_cast<unsigned>(_mm256_movemask_epi8(a))} |
@@ -87,19 +84,19 @@ __attribute__((target("avx2"))) inline int32_t scanAvx2(const uint16_t* h, int32
     });
 }
 
-__attribute__((target("avx512f,avx512bw"))) inline int32_t scanAvx512(const int32_t* h, int32_t count, int32_t v) {
+SPC_TARGET_AVX512 inline int32_t scanAvx512(const int32_t* h, int32_t count, int32_t v) {
     const __m512i key = _mm512_set1_epi32(v);
-    return scanBackward<32, 0>(count, [&](int32_t j) __attribute__((target("avx512f,avx512bw"))) {
+    return scanBackward<32, 0>(count, [&](int32_t j) SPC_TARGET_AVX512 {
         return uint64_t{_mm512_cmpeq_epi32_mask(_mm512_loadu_si512(h + j), key)} |
                uint64_t{_mm512_cmpeq_epi32_mask(_mm512_loadu_si512(h + j + 16), key)} << 16;
     });
 }
 
-__attribute__((target("avx512f,avx512bw"))) inline int32_t scanAvx512(const uint16_t* h, int32_t count, int32_t v) {
+SPC_TARGET_AVX512 inline int32_t scanAvx512(const uint16_t* h, int32_t count, int32_t v) {
     const __m512i key = _mm512_set1_epi16(static_cast<short>(v));
     // Two loads a block: a scan ends with one mispredicted branch, and the
     // fewer blocks it takes, the sooner that branch is resolved.
-    return scanBackward<64, 0>(count, [&](int32_t j) __attribute__((target("avx512f,avx512bw"))) {
+    return scanBackward<64, 0>(count, [&](int32_t j) SPC_TARGET_AVX512 {
         return _cvtmask64_u64(_mm512_kunpackd(_mm512_cmpeq_epi16_mask(_mm512_loadu_si512(h + j + 32), key),
                                               _mm512_cmpeq_epi16_mask(_mm512_loadu_si512(h + j), key)));
     });

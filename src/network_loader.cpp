@@ -1,6 +1,7 @@
 #include "network_loader.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cstdio>
 #include <fstream>
 #include <limits>
@@ -9,6 +10,7 @@
 #include <unistd.h>
 
 #include "program_state.h"
+#include "shortest_path.h"
 
 namespace {
 
@@ -139,6 +141,7 @@ void clearNetwork() {
     point.assign(1, 0);
     graph_head.clear();
     graph_length.clear();
+    resetEngine();
 }
 
 std::string mib(uint64_t bytes) {
@@ -268,13 +271,14 @@ void buildArcTable(std::vector<ArcTriple>& arcs, int32_t nodes) {
     graph_head.resize(m);
     graph_length.resize(m);
     for (size_t e = 0; e < m; ++e) {
+        assert(arcs[e][0] >= 1 && arcs[e][0] <= nodes && arcs[e][1] >= 1 && arcs[e][1] <= nodes);
         ++point[static_cast<size_t>(arcs[e][0])];
         graph_head[e] = arcs[e][1];
         graph_length[e] = arcs[e][2];
     }
     // point[u] becomes the number of arcs whose tail is at most u.
     for (size_t u = 1; u < point.size(); ++u) point[u] += point[u - 1];
-    d.clear();  // the engine's arrays belong to the previous network: heap() sizes them anew
+    resetEngine();  // the engine's arrays belong to the previous network
     arcs.clear();
     arcs.shrink_to_fit();
 }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "engine_widths.h"
+#include "instruction_sets.h"
 #include "program_state.h"
 #include "progress_line.h"
 
@@ -22,8 +23,8 @@ int32_t extractMin();  // precondition: heap_count >= 1
 // First position 1..heap_count that holds node v, or 0 when v is not in the heap.
 int32_t heapPosition(int32_t v);
 
-// The same over any heap of ids at positions 1..count, with the current scan
-// variant. The array needs kHeapScanPadding entries after position count: the
+// The same over any heap of ids at positions 1..count, with the current
+// instruction set's scan. The array needs kHeapScanPadding entries after position count: the
 // vector scans read them, and ignore what they hold.
 constexpr size_t kHeapScanPadding = 64;
 int32_t findInHeap(const int32_t* ids, int32_t count, int32_t v);
@@ -32,8 +33,12 @@ int32_t findInHeap(const uint16_t* ids, int32_t count, int32_t v);
 // Sizes the labels, the heap and the settled list for num_nodes nodes, sets
 // every label to M and chooses the engine's widths for the loaded network
 // (see engine_widths.h). The sweep calls it once per network; heap() calls it
-// when the sizes do not match.
+// when nothing was prepared since the last resetEngine().
 void prepareEngine();
+
+// Marks the engine as not prepared: the loader calls it whenever the network
+// changes, so that no run uses arrays sized for the previous one.
+void resetEngine();
 
 // Shortest-path labels from user_source_node into d; adds the arcs it examines
 // to trivial_triple_comparisons and lists the nodes it reaches in settled.
@@ -65,10 +70,3 @@ int128 tripleCount(int64_t n);
 // Processor time from two clock readings in whole milliseconds, per sweep of four.
 float timePerSweep(uint64_t start_ms, uint64_t end_ms);
 
-// Ways of scanning the heap for a node's position; the fastest the processor
-// supports is chosen at start.
-enum class ScanVariant { portable, sse2, avx2, avx512 };
-bool scanVariantSupported(ScanVariant variant);
-void setScanVariant(ScanVariant variant);  // precondition: supported
-ScanVariant currentScanVariant();
-const char* scanVariantName(ScanVariant variant);

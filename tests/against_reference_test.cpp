@@ -1,5 +1,5 @@
 // The engine against the plain reference engine: labels, scans and the heap after
-// every operation, for every width and scan variant.
+// every operation, for every width and instruction set.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -39,15 +39,15 @@ std::vector<NetworkSpec> comparisonNetworks() {
     return specs;
 }
 
-class AgainstReference : public ::testing::TestWithParam<ScanVariant> {
+class AgainstReference : public ::testing::TestWithParam<InstructionSet> {
 protected:
     void SetUp() override {
-        if (!scanVariantSupported(GetParam())) GTEST_SKIP() << "processor lacks " << scanVariantName(GetParam());
-        saved_ = currentScanVariant();
-        setScanVariant(GetParam());
+        if (!instructionSetSupported(GetParam())) GTEST_SKIP() << "processor lacks " << instructionSetName(GetParam());
+        saved_ = currentInstructionSet();
+        setInstructionSet(GetParam());
     }
     void TearDown() override {
-        setScanVariant(saved_);
+        setInstructionSet(saved_);
         forceEngineWidths(nullptr);
     }
     // Loads the network; returns the widths the engine can run it in.
@@ -65,7 +65,7 @@ protected:
         prepareEngine();
         ASSERT_EQ(engineWidthsInUse(), widths);
     }
-    ScanVariant saved_ = ScanVariant::portable;
+    InstructionSet saved_ = InstructionSet::portable;
 };
 
 TEST_P(AgainstReference, LabelsAndScansAgreeFromEverySource) {
@@ -152,9 +152,8 @@ TEST_P(AgainstReference, HeapLayoutAgreesAfterEveryOperation) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(ScanVariants, AgainstReference,
-                         ::testing::Values(ScanVariant::portable, ScanVariant::sse2, ScanVariant::avx2,
-                                           ScanVariant::avx512),
-                         [](const auto& info) { return std::string(scanVariantName(info.param)); });
+INSTANTIATE_TEST_SUITE_P(InstructionSets, AgainstReference,
+                         ::testing::ValuesIn(allInstructionSets()),
+                         [](const auto& info) { return std::string(instructionSetName(info.param)); });
 
 }  // namespace

@@ -54,18 +54,18 @@ TEST(NodeHeap, InsertAndExtract) {
     EXPECT_EQ(heap_count, 0);
 }
 
-// Every variant on heaps of both id widths, at every size across the block
+// Every instruction set on heaps of both id widths, at every size across the block
 // boundaries of the vector scans; the ids past the heap are stale and must not
 // be found.
 template <typename Id>
 void checkPositionScans(const char* width) {
-    const ScanVariant saved = currentScanVariant();
+    const InstructionSet saved = currentInstructionSet();
     std::vector<Id> ids(101 + kHeapScanPadding);
     for (int32_t j = 1; j < static_cast<int32_t>(ids.size()); ++j) ids[j] = static_cast<Id>((j * 37) % 100 + 1);
-    for (ScanVariant variant : {ScanVariant::portable, ScanVariant::sse2, ScanVariant::avx2, ScanVariant::avx512}) {
-        if (!scanVariantSupported(variant)) continue;
-        setScanVariant(variant);
-        SCOPED_TRACE(std::string(scanVariantName(variant)) + ", " + width + " ids");
+    for (InstructionSet set : allInstructionSets()) {
+        if (!instructionSetSupported(set)) continue;
+        setInstructionSet(set);
+        SCOPED_TRACE(std::string(instructionSetName(set)) + ", " + width + " ids");
         for (int32_t count = 0; count <= 100; ++count) {
             for (int32_t v = 1; v <= 101; ++v) {
                 int32_t expected = 0;
@@ -74,7 +74,7 @@ void checkPositionScans(const char* width) {
             }
         }
     }
-    setScanVariant(saved);
+    setInstructionSet(saved);
 }
 
 TEST(NodeHeap, PositionScanFindsTheNodeInsideTheHeapOnly) {
