@@ -1,6 +1,7 @@
 // The vector code of each instruction set behind one small interface, for the
 // single-source run compiled once per instruction set:
 //   scan(ids, count, v)        the heap position of node v, 0 when absent;
+//   scanShadowed(low, ids, count, v)  the same over the ids' low halves;
 //   filters<Key>()             whether there are vector arc filters for keys
 //                              of this width;
 //   filterMany(...), filterFew(...)  those filters, for nodes with more than
@@ -17,6 +18,9 @@ namespace engine {
 struct PortableKernels {
     template <typename Id>
     static int32_t scan(const Id* h, int32_t count, int32_t v) { return scanPortable(h, count, v); }
+    static int32_t scanShadowed(const uint16_t* low, const int32_t* h, int32_t count, int32_t v) {
+        return scanShadowedPortable(low, h, count, v);
+    }
     template <typename Key>
     static constexpr bool filters() { return false; }
     template <typename... Args>
@@ -29,6 +33,9 @@ struct PortableKernels {
 struct Sse2Kernels : PortableKernels {
     template <typename Id>
     static int32_t scan(const Id* h, int32_t count, int32_t v) { return scanSse2(h, count, v); }
+    static int32_t scanShadowed(const uint16_t* low, const int32_t* h, int32_t count, int32_t v) {
+        return scanShadowedSse2(low, h, count, v);
+    }
 };
 
 // Vector filters for 32-bit keys only: the gather of 64-bit keys and their
@@ -36,6 +43,9 @@ struct Sse2Kernels : PortableKernels {
 struct Avx2Kernels {
     template <typename Id>
     static int32_t scan(const Id* h, int32_t count, int32_t v) { return scanAvx2(h, count, v); }
+    static int32_t scanShadowed(const uint16_t* low, const int32_t* h, int32_t count, int32_t v) {
+        return scanShadowedAvx2(low, h, count, v);
+    }
     template <typename Key>
     static constexpr bool filters() { return sizeof(Key) == 4; }
     template <typename... Args>
@@ -50,6 +60,9 @@ struct Avx2Kernels {
 struct Avx512Kernels {
     template <typename Id>
     static int32_t scan(const Id* h, int32_t count, int32_t v) { return scanAvx512(h, count, v); }
+    static int32_t scanShadowed(const uint16_t* low, const int32_t* h, int32_t count, int32_t v) {
+        return scanShadowedAvx512(low, h, count, v);
+    }
     template <typename Key>
     static constexpr bool filters() { return true; }
     template <typename... Args>

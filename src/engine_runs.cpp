@@ -32,7 +32,7 @@ using WidthTypes = engine::Widths<IntOf<kEngineWidths[I].id_bits, false>, IntOf<
 template <typename W>
 struct WidthArrays {
     std::vector<typename W::Key> label;
-    std::vector<typename W::Id> id;
+    AlignedVector<typename W::Id> id;
     std::vector<typename W::Key> key;
     std::vector<typename W::Id> head;
     std::vector<typename W::Length> length;
@@ -56,6 +56,13 @@ constexpr bool kHasFallback =
 
 // Heads of the filter's list, sized for the largest out-degree.
 std::vector<int32_t> improving_head;
+
+// With 32-bit ids, the low halves of the heap's ids, kept by runs whose heap
+// grew past shadow_from nodes. Below that size the heap's ids are read from
+// the first levels of the cache, and keeping a second copy costs more than
+// reading half the bytes saves.
+AlignedVector<uint16_t> heap_low;
+int64_t shadow_from = kDefaultShadowFrom;
 
 EngineWidths widths_in_use{32, 64, 32};
 bool engine_prepared = false;  // prepareEngine() ran for the loaded network
@@ -97,6 +104,8 @@ void pointRunAtArrays(WidthArrays<W>& a, const typename W::Id* head, const typen
     r.length = length;
     r.improving_head = improving_head.data();
     r.improving_key = a.improving_key.data();
+    r.low = heap_low.data();
+    r.shadow_from = shadow_from;
 }
 
 template <typename W>
@@ -108,7 +117,11 @@ void prepareWidth(size_t n, size_t arc_room, const NetworkBounds& bounds, bool c
         a.key.assign(n + 2, 0);
         a.key[0] = std::numeric_limits<Key>::min();  // below every key: climbs stop at the root
     }
-    if constexpr (!kIds32<W>) a.id.assign(n + 1 + engine::kScanPadding, 0);
+    if constexpr (kIds32<W>) {
+        heap_low.assign(n + 1 + engine::kScanPadding, 0);
+    } else {
+        a.id.assign(n + 1 + engine::kScanPadding, 0);
+    }
     a.head.assign(graph_head.begin(), graph_head.end());
     a.length.assign(graph_length.begin(), graph_length.end());
     a.head.resize(a.head.size() + engine::kFewArcs, 1);  // padding: node 1, length 0
@@ -162,43 +175,45 @@ void forEachWidth(F f) {
 // The run is compiled once for each instruction set and width, with
 // everything it calls inlined (flatten): the scan and the vector filter then
 // cost no call, and the run's registers stay live across them.
-template <bool kTraced, typename W>
+template <engine::RunMode kMode, typename W>
 __attribute__((flatten)) bool runPortable() {
-    return engine::runFrom<kTraced, engine::PortableKernels>(arraysOf<W>().run);
+    return engine::runFrom<kMode, engine::PortableKernels>(arraysOf<W>().run);
 }
 #ifdef SPC_X86
-template <bool kTraced, typename W>
+template <engine::RunMode kMode, typename W>
 __attribute__((flatten)) bool runSse2() {
-    return engine::runFrom<kTraced, engine::Sse2Kernels>(arraysOf<W>().run);
+    return engine::runFrom<kMode, engine::Sse2Kernels>(arraysOf<W>().run);
 }
-template <bool kTraced, typename W>
+template <engine::RunMode kMode, typename W>
 SPC_TARGET_AVX2 __attribute__((flatten)) bool runAvx2() {
-    return engine::runFrom<kTraced, engine::Avx2Kernels>(arraysOf<W>().run);
+    return engine::runFrom<kMode, engine::Avx2Kernels>(arraysOf<W>().run);
 }
-template <bool kTraced, typename W>
+template <engine::RunMode kMode, typename W>
 SPC_TARGET_AVX512 __attribute__((flatten)) bool runAvx512() {
-    return engine::runFrom<kTraced, engine::Avx512Kernels>(arraysOf<W>().run);
+    return engine::runFrom<kMode, engine::Avx512Kernels>(arraysOf<W>().run);
 }
 #endif
 
-template <bool kTraced, typename W>
+template <engine::RunMode kMode, typename W>
 bool runIn(InstructionSet set) {
+    // What a scan reads does not depend on the instruction set.
+    if constexpr (kMode == engine::RunMode::tallied) return runPortable<kMode, W>();
     switch (set) {
 #ifdef SPC_X86
-        case InstructionSet::sse2: return runSse2<kTraced, W>();
-        case InstructionSet::avx2: return runAvx2<kTraced, W>();
-        case InstructionSet::avx512: return runAvx512<kTraced, W>();
+        case InstructionSet::sse2: return runSse2<kMode, W>();
+        case InstructionSet::avx2: return runAvx2<kMode, W>();
+        case InstructionSet::avx512: return runAvx512<kMode, W>();
 #endif
-        default: return runPortable<kTraced, W>();
+        default: return runPortable<kMode, W>();
     }
 }
 
 // The steps of a traced run, shown once it is complete.
 std::vector<std::vector<int32_t>> traced_steps;
 
-template <bool kTraced, typename W>
+template <engine::RunMode kMode, typename W>
 void runWithFallback(InstructionSet set) {
-    if (runIn<kTraced, W>(set)) return;
+    if (runIn<kMode, W>(set)) return;
     if constexpr (kHasFallback<W>) {
         // Keys outgrew 32 bits: this source again, and the network's later
         // ones, in 64-bit keys. The stopped run's labels are set back.
@@ -206,11 +221,11 @@ void runWithFallback(InstructionSet set) {
         std::fill(a.label.begin(), a.label.end(), a.run.unreached);
         widths_in_use.key_bits = 64;
         traced_steps.clear();
-        runIn<kTraced, Keys64Of<W>>(set);
+        runIn<kMode, Keys64Of<W>>(set);
     }
 }
 
-template <bool kTraced>
+template <engine::RunMode kMode>
 void runFromSource() {
     // The run's contracts: a source of the network, arrays sized for it.
     assert(user_source_node >= 1 && user_source_node <= num_nodes);
@@ -219,7 +234,7 @@ void runFromSource() {
     const InstructionSet set = currentInstructionSet();
     const EngineWidths widths = widths_in_use;
     forEachWidth([&](auto width, const EngineWidths& w) {
-        if (w == widths) runWithFallback<kTraced, decltype(width)>(set);
+        if (w == widths) runWithFallback<kMode, decltype(width)>(set);
     });
 }
 
@@ -234,6 +249,11 @@ void forceEngineWidths(const EngineWidths* widths) {
 }
 
 void resetEngine() { engine_prepared = false; }
+
+void setShadowFrom(int64_t heap_size) {
+    shadow_from = heap_size;
+    resetEngine();
+}
 
 void prepareEngine() {
     const size_t n = num_nodes > 0 ? static_cast<size_t>(num_nodes) : 0;
@@ -253,6 +273,7 @@ void prepareEngine() {
     settled_count = 0;
     heap_count = 0;
     forEachWidth([&](auto width, const EngineWidths&) { releaseWidth<decltype(width)>(); });
+    heap_low.clear();
     forEachWidth([&](auto width, const EngineWidths& w) {
         if (w == widths_in_use) prepareWidth<decltype(width)>(n, arc_room, bounds, checked);
     });
@@ -261,7 +282,14 @@ void prepareEngine() {
 
 void heap() {
     if (!engine_prepared) prepareEngine();
-    runFromSource<false>();
+    runFromSource<engine::RunMode::plain>();
+}
+
+ScanTally heapTallied() {
+    if (!engine_prepared) prepareEngine();
+    engine::scan_counts = {};
+    runFromSource<engine::RunMode::tallied>();
+    return {engine::scan_counts.scans, engine::scan_counts.positions, engine::scan_counts.bytes};
 }
 
 void heapTraced(const std::function<void(const std::vector<int32_t>&)>& observe) {
@@ -271,7 +299,7 @@ void heapTraced(const std::function<void(const std::vector<int32_t>&)>& observe)
         traced_steps.push_back(h);
     };
     engine::heap_observer = &record;
-    runFromSource<true>();
+    runFromSource<engine::RunMode::traced>();
     engine::heap_observer = nullptr;
     for (const std::vector<int32_t>& h : traced_steps) observe(h);
     traced_steps.clear();

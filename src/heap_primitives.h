@@ -9,6 +9,29 @@
 
 namespace engine {
 
+// Where the heap keeps its ids: the array itself, or that array and beside it
+// a copy of the ids' low 16 bits, which the heap scan then reads instead of
+// the ids (heap_scans.h). Every move of an id goes through set().
+template <typename IdT>
+struct IdSlots {
+    using Id = IdT;
+    Id* id;
+    Id get(int64_t i) const { return id[i]; }
+    void set(int64_t i, Id v) const { id[i] = v; }
+};
+
+template <typename IdT>
+struct ShadowedIdSlots {
+    using Id = IdT;
+    Id* id;
+    uint16_t* low;
+    Id get(int64_t i) const { return id[i]; }
+    void set(int64_t i, Id v) const {
+        id[i] = v;
+        low[i] = static_cast<uint16_t>(v);
+    }
+};
+
 // a when c holds, else b. Written with a mask so that the compiler emits a
 // conditional move: the choices of the sift are as often one way as the
 // other, and a branch would be mispredicted half the time.
@@ -44,46 +67,48 @@ inline int64_t smallerChild(const Key* key, int64_t left, int64_t k) {
 }
 
 // Restores heap order downward from position i in a heap of k elements.
-template <typename Id, typename Key>
-inline void siftDown(Id* id, Key* key, int64_t i, int64_t k) {
-    const Id moving = id[i];
+template <typename Slots, typename Key>
+inline void siftDown(const Slots& ids, Key* key, int64_t i, int64_t k) {
+    using Id = typename Slots::Id;
+    const Id moving = ids.get(i);
     const Key moving_key = key[i];
     for (int64_t child = 2 * i; child <= k; child = 2 * i) {
         child = smallerChild(key, child, k);
         if (!siftPrefers(key[child], moving_key)) break;
-        id[i] = id[child];
+        ids.set(i, ids.get(child));
         key[i] = key[child];
         i = child;
     }
-    id[i] = moving;
+    ids.set(i, moving);
     key[i] = moving_key;
 }
 
 // Puts node v with key kv at position i and moves it up while climbsAbove
 // its parent. Most climbs take no step or one, which a branch would guess
 // wrong often, so the first two steps are taken without branches.
-template <typename Id, typename Key>
-inline void climb(Id* id, Key* key, int64_t i, Id v, Key kv) {
+template <typename Slots, typename Key>
+inline void climb(const Slots& ids, Key* key, int64_t i, typename Slots::Id v, Key kv) {
+    using Id = typename Slots::Id;
     const int64_t p1 = i >> 1;  // i >= 1: shifts, not signed divisions
     const int64_t p2 = i >> 2;
     const Key k1 = key[p1];
     const Key k2 = key[p2];
-    const Id i1 = id[p1];
-    const Id i2 = id[p2];
+    const Id i1 = ids.get(p1);
+    const Id i2 = ids.get(p2);
     const bool up1 = climbsAbove(kv, k1);
     const bool up2 = up1 & climbsAbove(kv, k2);
-    id[i] = choose(up1, i1, v);
+    ids.set(i, choose(up1, i1, v));
     key[i] = choose(up1, k1, kv);
-    id[p1] = choose(up2, i2, choose(up1, v, i1));
+    ids.set(p1, choose(up2, i2, choose(up1, v, i1)));
     key[p1] = choose(up2, k2, choose(up1, kv, k1));
     if (!up2) return;
     i = p2;
     while (climbsAbove(kv, key[i / 2])) {
-        id[i] = id[i / 2];
+        ids.set(i, ids.get(i / 2));
         key[i] = key[i / 2];
         i /= 2;
     }
-    id[i] = v;
+    ids.set(i, v);
     key[i] = kv;
 }
 
@@ -102,10 +127,11 @@ inline void climb(Id* id, Key* key, int64_t i, Id v, Key kv) {
 // kBranchFreeBack: the climb back takes its first steps without branches (see
 // climb), which pays where the sift is on the run's critical path; otherwise
 // a plain loop, fewer instructions when the element stays at the leaf.
-template <bool kBranchFreeBack = true, typename Id, typename Key>
-inline void siftDownFromRoot(Id* id, Key* key, int64_t k) {
+template <bool kBranchFreeBack = true, typename Slots, typename Key>
+inline void siftDownFromRoot(const Slots& ids, Key* key, int64_t k) {
+    using Id = typename Slots::Id;
     if (k < 2) return;
-    const Id moving = id[1];
+    const Id moving = ids.get(1);
     const Key moving_key = key[1];
     const int depth = 63 - __builtin_clzll(static_cast<unsigned long long>(k));
     int64_t i = 1;
@@ -120,9 +146,9 @@ inline void siftDownFromRoot(Id* id, Key* key, int64_t k) {
         const Key gb = choose(right, g3, g1);
         const bool grand_right = siftPrefers(gb, ga);
         const int64_t grandchild = 2 * child + grand_right;
-        id[i] = id[child];
+        ids.set(i, ids.get(child));
         key[i] = choose(right, b, a);
-        id[child] = id[grandchild];
+        ids.set(child, ids.get(grandchild));
         key[child] = choose(grand_right, gb, ga);
         i = grandchild;
     }
@@ -130,7 +156,7 @@ inline void siftDownFromRoot(Id* id, Key* key, int64_t k) {
         const Key a = key[2 * i], b = key[2 * i + 1];
         const bool right = siftPrefers(b, a);
         const int64_t child = 2 * i + right;
-        id[i] = id[child];
+        ids.set(i, ids.get(child));
         key[i] = choose(right, b, a);
         i = child;
     }
@@ -138,19 +164,19 @@ inline void siftDownFromRoot(Id* id, Key* key, int64_t k) {
     const int64_t has_child = -static_cast<int64_t>(2 * i <= k);
     const int64_t left = 2 * i & has_child;  // position 0 is a harmless read
     const int64_t child = (smallerChild(key, left, k) & has_child) | (i & ~has_child);
-    id[i] = id[child];
+    ids.set(i, ids.get(child));
     key[i] = key[child];
     // Back up while the parent's key is greater.
     if constexpr (kBranchFreeBack) {
-        climb(id, key, child, moving, moving_key);
+        climb(ids, key, child, moving, moving_key);
     } else {
         i = child;
         while (i > 1 && climbsAbove(moving_key, key[i / 2])) {
-            id[i] = id[i / 2];
+            ids.set(i, ids.get(i / 2));
             key[i] = key[i / 2];
             i /= 2;
         }
-        id[i] = moving;
+        ids.set(i, moving);
         key[i] = moving_key;
     }
 }

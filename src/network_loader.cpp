@@ -226,9 +226,10 @@ std::string readRecords(CharReader& in, int64_t file_size, std::vector<ArcTriple
 
 uint64_t networkMemoryNeed(int64_t nodes, int64_t arcs) {
     // Per node: offset, label, per-source sum, heap id and key, settled list,
-    // and the engine's own label, key and id for narrow widths.
+    // the engine's own label, key and id for narrow widths, and the low halves
+    // of the heap's ids.
     const uint64_t per_node = sizeof(int32_t) + sizeof(int64_t) + sizeof(int128) + sizeof(int32_t) +
-                              sizeof(int64_t) + sizeof(int32_t) + 3 * sizeof(int32_t);
+                              sizeof(int64_t) + sizeof(int32_t) + 3 * sizeof(int32_t) + sizeof(uint16_t);
     // Per arc: the staged triple and its head and length in the table. The
     // engine's copy of head and length (at most 8 bytes) comes after the
     // staged triples are freed.

@@ -13,7 +13,7 @@ std::vector<int32_t> point;
 std::vector<int32_t> graph_head;
 std::vector<int32_t> graph_length;
 
-std::vector<int32_t> H;
+AlignedVector<int32_t> H;
 std::vector<int64_t> H_key;
 int32_t heap_count = 0;
 std::vector<int64_t> d;

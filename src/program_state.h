@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "aligned_vector.h"
+
 // 128-bit integer for figures that can outgrow 64 bits (sums of distances,
 // the triple counts of very large networks).
 __extension__ typedef __int128 int128;
@@ -32,7 +34,7 @@ extern std::vector<int32_t> graph_head;    // num_arcs heads
 extern std::vector<int32_t> graph_length;  // num_arcs lengths
 
 // Shortest-path engine.
-extern std::vector<int32_t> H;        // node heap, positions 1..heap_count; H[0] unused
+extern AlignedVector<int32_t> H;      // node heap, positions 1..heap_count; H[0] unused
 extern std::vector<int64_t> H_key;    // H_key[i] == d[H[i]-1], kept beside the ids
 extern int32_t heap_count;            // number of nodes in the heap
 extern std::vector<int64_t> d;        // labels, d[v-1] for node v

@@ -24,17 +24,29 @@ int32_t extractMin();  // precondition: heap_count >= 1
 int32_t heapPosition(int32_t v);
 
 // The same over any heap of ids at positions 1..count, with the current
-// instruction set's scan. The array needs kHeapScanPadding entries after position count: the
-// vector scans read them, and ignore what they hold.
-constexpr size_t kHeapScanPadding = 64;
+// instruction set's scan. The array needs kHeapScanPadding entries after
+// position count: the vector scans read them, and ignore what they hold. On a
+// cache line (an AlignedVector) it is read fastest.
+constexpr size_t kHeapScanPadding = 128;
 int32_t findInHeap(const int32_t* ids, int32_t count, int32_t v);
 int32_t findInHeap(const uint16_t* ids, int32_t count, int32_t v);
+
+// The same over a heap of 32-bit ids whose low halves are kept in `low`
+// (aligned and padded alike): the scan reads the halves and checks each
+// candidate's full id.
+int32_t findInShadowedHeap(const uint16_t* low, const int32_t* ids, int32_t count, int32_t v);
 
 // Sizes the labels, the heap and the settled list for num_nodes nodes, sets
 // every label to M and chooses the engine's widths for the loaded network
 // (see engine_widths.h). The sweep calls it once per network; heap() calls it
 // when nothing was prepared since the last resetEngine().
 void prepareEngine();
+
+// With 32-bit ids, a run whose heap grows past this many nodes keeps the
+// low halves of the heap's ids beside it, and its scans read those. Tests
+// and benchmarks choose other sizes with setShadowFrom().
+constexpr int64_t kDefaultShadowFrom = 4096;
+void setShadowFrom(int64_t heap_size);
 
 // Marks the engine as not prepared: the loader calls it whenever the network
 // changes, so that no run uses arrays sized for the previous one.
@@ -48,6 +60,17 @@ void heap();
 // every heap operation: the source's insertion, each extraction with its
 // sift, each insertion and each decrease.
 void heapTraced(const std::function<void(const std::vector<int32_t>&)>& observe);
+
+// What the heap scans of one run read: scans, positions and bytes, counted
+// from the heap's end down to the position found.
+struct ScanTally {
+    int64_t scans = 0;
+    int64_t positions = 0;
+    int64_t bytes = 0;
+};
+
+// heap(), counting what its scans read; slower, for benchmarks.
+ScanTally heapTallied();
 
 // One repetition of the sweep: heap() from every source in ascending order,
 // the finite labels of each run summed into one_to_all_distance (which must

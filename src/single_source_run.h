@@ -44,10 +44,33 @@ struct RunArrays {
     // that extracts a node with a greater key stops (see runFrom).
     Key last_safe_key;
     bool fixed_slots;  // filter nodes with few arcs over fixed slots
+    // 32-bit ids: the low halves of the heap's ids, kept once the heap holds
+    // more than shadow_from nodes (see runFrom).
+    uint16_t* low;
+    int64_t shadow_from;
 };
 
-// Called after every heap operation of a traced run.
+// A plain run; a traced one, which shows the heap after every operation to
+// heap_observer; a tallied one, which counts what its heap scans read.
+enum class RunMode { plain, traced, tallied };
+
 inline const std::function<void(const std::vector<int32_t>&)>* heap_observer = nullptr;
+
+// What the scans of tallied runs read, counted from the heap's end down to the
+// position found (or all of the heap when the node is not in it).
+struct ScanCounts {
+    int64_t scans = 0;
+    int64_t positions = 0;
+    int64_t bytes = 0;
+};
+inline ScanCounts scan_counts;
+
+inline void countScan(int64_t count, int32_t found, int64_t bytes_per_position) {
+    const int64_t positions = found == 0 ? count : count - found + 1;
+    ++scan_counts.scans;
+    scan_counts.positions += positions;
+    scan_counts.bytes += positions * bytes_per_position;
+}
 
 template <typename Id>
 void showHeap(const Id* id, int64_t count) {
@@ -71,21 +94,34 @@ inline int32_t filterNode(bool few_arcs, bool fixed_slots, const Head* head, con
     return filterArcs(head, length, begin, end, du, label, out_v, out_c);
 }
 
-// The run from user_source_node. With 32-bit keys the labels are the run's
-// own and each is copied into d when its node is extracted: a label is final
-// then, and every node that gets a label is extracted. Leaves the nodes it
-// reached in `settled` and the sum of their labels in settled_sum.
-//
-// Returns false when it stopped at a node whose key is above last_safe_key,
-// before scanning its arcs; everything it computed until then was exact, but
-// the labels and the settled list are left unfinished.
-template <bool kTraced, typename Kernels, typename W>
-bool runFrom(const RunArrays<W>& a) {
+// What a run carries from its plain loop into its shadowed one.
+template <typename Sum>
+struct RunProgress {
+    int64_t count = 1;  // nodes in the heap
+    int32_t reached_count = 0;
+    int32_t u = 0;  // the node extracted last
+    int64_t scans = 0;
+    Sum sum = 0;  // of the extracted nodes' keys
+};
+
+// How a loop of the run ended: the heap emptied, a key left no room for the
+// longest arc (see runFrom), or the heap grew past shadow_from.
+enum class LoopEnd { done, unsafe_key, heap_grew };
+
+// Nodes with 32-bit ids can keep their low halves beside the heap.
+template <typename W>
+constexpr bool kCanShadow = sizeof(typename W::Id) == sizeof(int32_t);
+
+// The run's loop from the heap it is given: each extraction, the filter of
+// the node's arcs, and the insertions and decreases they call for. kShadowed:
+// the heap keeps the low halves of its ids in low[], and the scans read those.
+template <RunMode kMode, typename Kernels, typename W, bool kShadowed, typename Sum>
+LoopEnd runLoop(const RunArrays<W>& a, RunProgress<Sum>& progress) {
+    constexpr bool kTraced = kMode == RunMode::traced;
     using Id = typename W::Id;
     using Key = typename W::Key;
+    using Slots = std::conditional_t<kShadowed, ShadowedIdSlots<Id>, IdSlots<Id>>;
     constexpr bool kOwnLabels = sizeof(Key) < sizeof(int64_t);
-    // A run's sum of keys: below 2^31 nodes times 2^31 with 32-bit keys.
-    using Sum = std::conditional_t<kOwnLabels, int64_t, int128>;
     // Copies in registers: the run's stores of keys could alias the fields.
     const Key unreached = a.unreached;
     const Key offset = a.offset;
@@ -93,19 +129,10 @@ bool runFrom(const RunArrays<W>& a) {
     Key* const label = a.label;
     int64_t* const out = d.data();
     int32_t* const reached = settled.data();
-    // Only the nodes the previous run reached carry a label other than
-    // unreached: few are set back one by one, many with one pass.
-    if (settled_count < num_nodes / 8) {
-        for (int32_t i = 0; i < settled_count; ++i) {
-            label[reached[i] - 1] = unreached;
-            if constexpr (kOwnLabels) out[reached[i] - 1] = M;
-        }
-    } else {
-        std::fill(label, label + num_nodes, unreached);
-        if constexpr (kOwnLabels) std::fill(d.begin(), d.end(), M);
-    }
-
     Id* const id = a.id;
+    Slots ids{};
+    ids.id = id;
+    if constexpr (kShadowed) ids.low = a.low;
     Key* const key = a.key;
     const int32_t* const first_arc = point.data();
     const Id* const head = a.head;
@@ -113,17 +140,14 @@ bool runFrom(const RunArrays<W>& a) {
     int32_t* const improving_v = a.improving_head;
     Key* const improving_c = a.improving_key;
     const bool fixed_slots = a.fixed_slots;
+    const int64_t shadow_from = a.shadow_from;
 
-    const int32_t s = user_source_node;
-    label[s - 1] = offset;
-    id[1] = static_cast<Id>(s);
-    key[1] = offset;
-    int64_t count = 1;
-    if (kTraced) showHeap(id, count);
-    int32_t reached_count = 0;
-    int32_t u = 0;
-    int64_t scans = 0;
-    Sum sum = 0;
+    int64_t count = progress.count;
+    int32_t reached_count = progress.reached_count;
+    int32_t u = progress.u;
+    int64_t scans = progress.scans;
+    Sum sum = progress.sum;
+    LoopEnd end = LoopEnd::done;
     while (count > 0) {
         // Extract the minimum.
         u = id[1];
@@ -132,12 +156,12 @@ bool runFrom(const RunArrays<W>& a) {
         if constexpr (kOwnLabels) {
             out[u - 1] = int64_t{du} - offset;
             if (du > last_safe_key) {
-                settled_count = reached_count;
-                return false;
+                end = LoopEnd::unsafe_key;
+                break;
             }
         }
         sum += du;  // an extracted node keeps its label
-        id[1] = id[count];
+        ids.set(1, id[count]);
         key[1] = key[count];
         --count;
 
@@ -148,13 +172,13 @@ bool runFrom(const RunArrays<W>& a) {
         // sift goes first and its chain of dependent loads overlaps the long
         // filter, and the plain climb back's fewer instructions win.
         const int32_t begin = first_arc[u - 1];
-        const int32_t end = first_arc[u];
-        scans += end - begin;
-        const bool few_arcs = end - begin <= kFewArcs;
-        if (!few_arcs) siftDownFromRoot<false>(id, key, count);
-        const int32_t improving = filterNode<Kernels>(few_arcs, fixed_slots, head, length, begin, end, du, label,
+        const int32_t end_arc = first_arc[u];
+        scans += end_arc - begin;
+        const bool few_arcs = end_arc - begin <= kFewArcs;
+        if (!few_arcs) siftDownFromRoot<false>(ids, key, count);
+        const int32_t improving = filterNode<Kernels>(few_arcs, fixed_slots, head, length, begin, end_arc, du, label,
                                                       improving_v, improving_c);
-        if (few_arcs) siftDownFromRoot<true>(id, key, count);
+        if (few_arcs) siftDownFromRoot<true>(ids, key, count);
         if (kTraced) showHeap(id, count);
         // The root is most often the next node extracted: start fetching its
         // arcs now, while the improving arcs are applied. id[1] always holds a
@@ -173,23 +197,86 @@ bool runFrom(const RunArrays<W>& a) {
             if (dv == unreached) {  // not yet in the heap: insert
                 label[v - 1] = candidate;
                 ++count;
-                climb(id, key, count, static_cast<Id>(v), candidate);
+                climb(ids, key, count, static_cast<Id>(v), candidate);
             } else {
                 // Without a node-to-position table the heap is searched; a node
                 // already extracted is not found and keeps its label.
-                const int32_t j = Kernels::scan(id, static_cast<int32_t>(count), v);
+                int32_t j = 0;
+                if constexpr (kShadowed) {
+                    j = Kernels::scanShadowed(a.low, id, static_cast<int32_t>(count), v);
+                } else {
+                    j = Kernels::scan(id, static_cast<int32_t>(count), v);
+                }
+                if constexpr (kMode == RunMode::tallied) countScan(count, j, kShadowed ? 2 : sizeof(Id));
                 if (j == 0) continue;
                 label[v - 1] = candidate;
-                climb(id, key, j, static_cast<Id>(v), candidate);
+                climb(ids, key, j, static_cast<Id>(v), candidate);
             }
             if (kTraced) showHeap(id, count);
         }
+        if constexpr (!kShadowed && kCanShadow<W>) {
+            if (count > shadow_from) {
+                end = LoopEnd::heap_grew;
+                break;
+            }
+        }
     }
+    progress = {count, reached_count, u, scans, sum};
+    return end;
+}
+
+// The run from user_source_node. With 32-bit keys the labels are the run's
+// own and each is copied into d when its node is extracted: a label is final
+// then, and every node that gets a label is extracted. Leaves the nodes it
+// reached in `settled` and the sum of their labels in settled_sum.
+//
+// Returns false when it stopped at a node whose key is above last_safe_key,
+// before scanning its arcs; everything it computed until then was exact, but
+// the labels and the settled list are left unfinished.
+//
+// With 32-bit ids the run starts with a plain heap; once the heap holds more
+// than shadow_from nodes, it copies their ids' low halves beside the heap and
+// goes on keeping them there, for the scans to read half the bytes.
+template <RunMode kMode, typename Kernels, typename W>
+bool runFrom(const RunArrays<W>& a) {
+    using Id = typename W::Id;
+    using Key = typename W::Key;
+    constexpr bool kOwnLabels = sizeof(Key) < sizeof(int64_t);
+    // A run's sum of keys: below 2^31 nodes times 2^31 with 32-bit keys.
+    using Sum = std::conditional_t<kOwnLabels, int64_t, int128>;
+    Key* const label = a.label;
+    const int32_t* const reached = settled.data();
+    // Only the nodes the previous run reached carry a label other than
+    // unreached: few are set back one by one, many with one pass.
+    if (settled_count < num_nodes / 8) {
+        for (int32_t i = 0; i < settled_count; ++i) {
+            label[reached[i] - 1] = a.unreached;
+            if constexpr (kOwnLabels) d[reached[i] - 1] = M;
+        }
+    } else {
+        std::fill(label, label + num_nodes, a.unreached);
+        if constexpr (kOwnLabels) std::fill(d.begin(), d.end(), M);
+    }
+
+    const int32_t s = user_source_node;
+    label[s - 1] = a.offset;
+    a.id[1] = static_cast<Id>(s);
+    a.key[1] = a.offset;
+    if (kMode == RunMode::traced) showHeap(a.id, 1);
+    RunProgress<Sum> progress;
+    LoopEnd end = runLoop<kMode, Kernels, W, false>(a, progress);
+    if constexpr (kCanShadow<W>) {
+        if (end == LoopEnd::heap_grew) {
+            for (int64_t i = 1; i <= progress.count; ++i) a.low[i] = static_cast<uint16_t>(a.id[i]);
+            end = runLoop<kMode, Kernels, W, true>(a, progress);
+        }
+    }
+    settled_count = progress.reached_count;
+    if (end == LoopEnd::unsafe_key) return false;
     heap_count = 0;
-    settled_count = reached_count;
-    deleted_node = u;
-    settled_sum = static_cast<int128>(sum) - static_cast<int128>(offset) * reached_count;
-    trivial_triple_comparisons += scans;
+    deleted_node = progress.u;
+    settled_sum = static_cast<int128>(progress.sum) - static_cast<int128>(a.offset) * progress.reached_count;
+    trivial_triple_comparisons += progress.scans;
     return true;
 }
 

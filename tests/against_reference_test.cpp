@@ -49,6 +49,7 @@ protected:
     void TearDown() override {
         setInstructionSet(saved_);
         forceEngineWidths(nullptr);
+        setShadowFrom(kDefaultShadowFrom);
     }
     // Loads the network; returns the widths the engine can run it in.
     static std::vector<EngineWidths> load(const NetworkSpec& spec) {
@@ -60,19 +61,38 @@ protected:
         }
         return fitting;
     }
-    static void prepare(const EngineWidths& widths) {
-        forceEngineWidths(&widths);
+    // The widths and, for 32-bit ids, where the heap's low halves start to be
+    // kept: never on these small networks, from the start, and mid-run.
+    struct Setting {
+        EngineWidths widths;
+        int64_t shadow_from;
+        std::string name() const { return widthsName(widths) + ", shadow from " + std::to_string(shadow_from); }
+    };
+    static std::vector<Setting> settings(const NetworkSpec& spec) {
+        std::vector<Setting> all;
+        for (const EngineWidths& w : load(spec)) {
+            all.push_back({w, kDefaultShadowFrom});
+            if (w.id_bits == 32) {
+                all.push_back({w, 0});
+                all.push_back({w, 5});
+            }
+        }
+        return all;
+    }
+    static void prepare(const Setting& setting) {
+        forceEngineWidths(&setting.widths);
+        setShadowFrom(setting.shadow_from);
         prepareEngine();
-        ASSERT_EQ(engineWidthsInUse(), widths);
+        ASSERT_EQ(engineWidthsInUse(), setting.widths);
     }
     InstructionSet saved_ = InstructionSet::portable;
 };
 
 TEST_P(AgainstReference, LabelsAndScansAgreeFromEverySource) {
     for (const NetworkSpec& spec : comparisonNetworks()) {
-        for (const EngineWidths& widths : load(spec)) {
-            SCOPED_TRACE(specComment(spec) + " in " + widthsName(widths));
-            prepare(widths);
+        for (const Setting& setting : settings(spec)) {
+            SCOPED_TRACE(specComment(spec) + " in " + setting.name());
+            prepare(setting);
             for (int32_t s = 1; s <= num_nodes; ++s) {
                 ReferenceRun reference;
                 reference.run(s);
@@ -86,9 +106,9 @@ TEST_P(AgainstReference, LabelsAndScansAgreeFromEverySource) {
 // The heap of a whole run, after every operation, in both widths.
 TEST_P(AgainstReference, RunsLeaveTheHeapAsThePlainEngineDoes) {
     for (const NetworkSpec& spec : comparisonNetworks()) {
-        for (const EngineWidths& widths : load(spec)) {
-            SCOPED_TRACE(specComment(spec) + " in " + widthsName(widths));
-            prepare(widths);
+        for (const Setting& setting : settings(spec)) {
+            SCOPED_TRACE(specComment(spec) + " in " + setting.name());
+            prepare(setting);
             for (int32_t s = 1; s <= std::min<int32_t>(num_nodes, 8); ++s) {
                 std::vector<Ids> expected, seen;
                 ReferenceRun reference;
@@ -149,6 +169,46 @@ TEST_P(AgainstReference, HeapLayoutAgreesAfterEveryOperation) {
             EXPECT_EQ(step, layouts.size());
             EXPECT_EQ(d, reference.label);
         }
+    }
+}
+
+// Nodes 65,536 apart share their low halves. The source reaches pairs of
+// them, and the node it reaches first lowers both of every pair, so that the
+// scans of a heap that keeps low halves meet the other node of a pair and
+// must check the full id.
+TEST_P(AgainstReference, ScansOfLowHalvesCheckTheFullId) {
+    constexpr int32_t kApart = 65536;
+    std::vector<ArcTriple> arcs = {{1, 2, 1}};
+    for (int32_t k = 0; k < 100; ++k) {
+        for (int32_t v : {100 + k, 100 + k + kApart}) {
+            arcs.push_back({1, v, 1000 + k});
+            arcs.push_back({2, v, 500 + (k * 7) % 100});
+        }
+    }
+    loadArcs(2 * kApart + 200, arcs);
+    for (int64_t shadow_from : {int64_t{0}, int64_t{150}, kDefaultShadowFrom}) {
+        SCOPED_TRACE("shadow from " + std::to_string(shadow_from));
+        setShadowFrom(shadow_from);
+        prepareEngine();
+        ASSERT_EQ(engineWidthsInUse().id_bits, 32);
+        std::vector<Ids> expected, seen;
+        ReferenceRun reference;
+        reference.observe = [&](const Ids& h) { expected.emplace_back(h.begin() + 1, h.end()); };
+        reference.run(1);
+        user_source_node = 1;
+        heapTraced([&](const Ids& h) { seen.push_back(h); });
+        ASSERT_EQ(seen, expected);
+        ASSERT_EQ(d, reference.label);
+        // The scans read the halves once the heap has grown past shadow_from
+        // (201 nodes at most here), the full ids before.
+        const ScanTally tally = heapTallied();
+        EXPECT_EQ(tally.scans, 200);
+        if (shadow_from == 0) {
+            EXPECT_EQ(tally.bytes, 2 * tally.positions);
+        } else if (shadow_from == kDefaultShadowFrom) {
+            EXPECT_EQ(tally.bytes, 4 * tally.positions);
+        }
+        EXPECT_EQ(d, reference.label);
     }
 }
 

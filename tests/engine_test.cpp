@@ -60,14 +60,17 @@ TEST(NodeHeap, InsertAndExtract) {
 template <typename Id>
 void checkPositionScans(const char* width) {
     const InstructionSet saved = currentInstructionSet();
-    std::vector<Id> ids(101 + kHeapScanPadding);
-    for (int32_t j = 1; j < static_cast<int32_t>(ids.size()); ++j) ids[j] = static_cast<Id>((j * 37) % 100 + 1);
+    // 300 positions cross the blocks of every scan; ids from 1 to 301, each
+    // at most once in a heap, as in a run.
+    constexpr int32_t kMost = 300;
+    AlignedVector<Id> ids(kMost + 1 + kHeapScanPadding);
+    for (int32_t j = 1; j < static_cast<int32_t>(ids.size()); ++j) ids[j] = static_cast<Id>((j * 37) % (kMost + 1) + 1);
     for (InstructionSet set : allInstructionSets()) {
         if (!instructionSetSupported(set)) continue;
         setInstructionSet(set);
         SCOPED_TRACE(std::string(instructionSetName(set)) + ", " + width + " ids");
-        for (int32_t count = 0; count <= 100; ++count) {
-            for (int32_t v = 1; v <= 101; ++v) {
+        for (int32_t count = 0; count <= kMost; ++count) {
+            for (int32_t v = 1; v <= kMost + 1; ++v) {
                 int32_t expected = 0;
                 for (int32_t j = count; j >= 1; --j) expected = ids[j] == v ? j : expected;
                 ASSERT_EQ(findInHeap(ids.data(), count, v), expected) << "heap of " << count << ", node " << v;
@@ -77,9 +80,39 @@ void checkPositionScans(const char* width) {
     setInstructionSet(saved);
 }
 
+// Ids 65,536 apart share their low halves: a heap that keeps only those for
+// its scans finds many candidates, and only the full id tells them apart.
+void checkShadowedScans() {
+    const InstructionSet saved = currentInstructionSet();
+    constexpr int32_t kMost = 300;
+    AlignedVector<int32_t> ids(kMost + 1 + kHeapScanPadding);
+    AlignedVector<uint16_t> low(ids.size());
+    for (int32_t j = 1; j < static_cast<int32_t>(ids.size()); ++j) {
+        ids[j] = (j * 37) % (kMost + 1) * 65536 + j % 3 + 1;
+        low[j] = static_cast<uint16_t>(ids[j]);
+    }
+    std::vector<int32_t> wanted(ids.begin() + 1, ids.end());  // in the heap, past it, or both
+    for (int32_t absent : {4, 65536 + 1, 301 * 65536 + 2}) wanted.push_back(absent);
+    for (InstructionSet set : allInstructionSets()) {
+        if (!instructionSetSupported(set)) continue;
+        setInstructionSet(set);
+        SCOPED_TRACE(std::string(instructionSetName(set)) + ", low halves");
+        for (int32_t count = 0; count <= kMost; ++count) {
+            for (int32_t v : wanted) {
+                int32_t expected = 0;
+                for (int32_t j = count; j >= 1; --j) expected = ids[j] == v ? j : expected;
+                ASSERT_EQ(findInShadowedHeap(low.data(), ids.data(), count, v), expected)
+                    << "heap of " << count << ", node " << v;
+            }
+        }
+    }
+    setInstructionSet(saved);
+}
+
 TEST(NodeHeap, PositionScanFindsTheNodeInsideTheHeapOnly) {
     checkPositionScans<int32_t>("32-bit");
     checkPositionScans<uint16_t>("16-bit");
+    checkShadowedScans();
     // The program's heap is searched the same way.
     num_nodes = 5;
     prepareEngine();
