@@ -12,6 +12,11 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
+#include <cstring>
+
+#include "at_scale.h"
 #include "reference_engine.h"
 #include "sweep_engines.h"
 
@@ -144,9 +149,14 @@ void BM_Paired(benchmark::State& state, const Family& family) {
 
 // Collects the time per sweep of each run for the ratio table at the end: the
 // fastest of the repetitions, as the others were slowed by whatever else the
-// machine was doing.
+// machine was doing. Colours only on a terminal. Google Benchmark's own lines
+// only with --raw; otherwise one progress line per benchmark on standard
+// error, and the table at the end is all that standard output gets.
 class RatioReporter : public benchmark::ConsoleReporter {
 public:
+    explicit RatioReporter(bool raw)
+        : ConsoleReporter(isatty(STDOUT_FILENO) ? OO_ColorTabular : OO_Tabular), raw_(raw) {}
+    bool ReportContext(const Context& context) override { return !raw_ || ConsoleReporter::ReportContext(context); }
     void ReportRuns(const std::vector<Run>& runs) override {
         for (const Run& run : runs) {
             if (run.error_occurred || run.run_type != Run::RT_Iteration) continue;
@@ -155,46 +165,42 @@ public:
             if (!added && t < it->second) it->second = t;
             const auto ratio = run.counters.find("ours/BGL");
             if (ratio != run.counters.end()) paired[run.run_name.function_name] = ratio->second.value;
+            if (run.run_type == Run::RT_Iteration && !raw_) {
+                std::fprintf(stderr, "[%d] %s\n", ++done_, run.benchmark_name().c_str());
+            }
         }
-        ConsoleReporter::ReportRuns(runs);
+        if (raw_) ConsoleReporter::ReportRuns(runs);
     }
     std::map<std::string, double> ms;  // by benchmark name, CPU time in ms (time unit ns)
     std::map<std::string, double> paired;  // ours/BGL of the paired sweeps, by benchmark name
+
+private:
+    bool raw_;
+    int done_ = 0;
 };
 
-}  // namespace
+// Takes --raw out of the arguments; true when it was there.
+bool takeRawArgument(int& argc, char** argv) {
+    bool raw = false;
+    int kept = 1;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--raw") == 0) {
+            raw = true;
+        } else {
+            argv[kept++] = argv[i];
+        }
+    }
+    argc = kept;
+    return raw;
+}
 
 // Repetitions of each benchmark; the table takes the fastest.
 constexpr int kRepetitions = 5;
 // Sweeps of each engine in a paired benchmark.
 constexpr int kPairedSweeps = 5;
 
-int main(int argc, char** argv) {
-    for (const Family& f : families()) {
-        auto add = [&](const char* kind, auto function) {
-            benchmark::RegisterBenchmark((std::string(kind) + "/" + f.name).c_str(), function, f)
-                ->Unit(benchmark::kNanosecond)
-                ->Repetitions(kRepetitions);
-        };
-        add("Ours", BM_Ours);
-        add("Reference", BM_Reference);
-#ifdef SPC_HAVE_BGL
-        add("BGL", BM_BGL);
-        benchmark::RegisterBenchmark((std::string("Paired/") + f.name).c_str(), BM_Paired, f)
-            ->Unit(benchmark::kMillisecond)
-            ->Iterations(kPairedSweeps);
-#endif
-    }
-    // Repetitions of the benchmarks take turns, so that a slow spell of the
-    // machine does not fall on one engine's repetitions only. A flag on the
-    // command line comes later and overrides this one.
-    std::vector<char*> args(argv, argv + argc);
-    char interleave[] = "--benchmark_enable_random_interleaving=true";
-    args.insert(args.begin() + 1, interleave);
-    int count = static_cast<int>(args.size());
-    benchmark::Initialize(&count, args.data());
-    RatioReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
+// The suite's table: the fastest time of each engine per network and the ratios.
+void printSuiteTable(const RatioReporter& reporter) {
 #ifndef SPC_HAVE_BGL
     std::printf("\nBuilt without the Boost Graph Library (libboost-graph-dev): no peer comparison.\n");
 #endif
@@ -211,6 +217,53 @@ int main(int argc, char** argv) {
         std::printf("%-22s %12.2f %12.2f %12.2f %10.3f %12.2f %10.3f\n", f.name, ours, bgl, ref,
                     ours > 0 && bgl > 0 ? ours / bgl : 0.0, ours > 0 && ref > 0 ? ref / ours : 0.0,
                     paired != reporter.paired.end() ? paired->second : 0.0);
+    }
+}
+
+void registerSuite() {
+    for (const Family& f : families()) {
+        auto add = [&](const char* kind, auto function) {
+            benchmark::RegisterBenchmark((std::string(kind) + "/" + f.name).c_str(), function, f)
+                ->Unit(benchmark::kNanosecond)
+                ->Repetitions(kRepetitions);
+        };
+        add("Ours", BM_Ours);
+        add("Reference", BM_Reference);
+#ifdef SPC_HAVE_BGL
+        add("BGL", BM_BGL);
+        benchmark::RegisterBenchmark((std::string("Paired/") + f.name).c_str(), BM_Paired, f)
+            ->Unit(benchmark::kMillisecond)
+            ->Iterations(kPairedSweeps);
+#endif
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    AtScaleOptions at_scale_options;
+    const bool at_scale = takeAtScaleArguments(argc, argv, at_scale_options);
+    const bool raw = takeRawArgument(argc, argv);
+    if (at_scale) {
+        registerAtScaleBenchmarks(at_scale_options);
+    } else {
+        registerSuite();
+    }
+    // Repetitions of the benchmarks take turns, so that a slow spell of the
+    // machine does not fall on one engine's repetitions only. A flag on the
+    // command line comes later and overrides this one.
+    std::vector<char*> args(argv, argv + argc);
+    char interleave[] = "--benchmark_enable_random_interleaving=true";
+    args.insert(args.begin() + 1, interleave);
+    int count = static_cast<int>(args.size());
+    benchmark::Initialize(&count, args.data());
+    if (benchmark::ReportUnrecognizedArguments(count, args.data())) return 2;
+    RatioReporter reporter(raw);
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    if (at_scale) {
+        printAtScaleTable();
+    } else {
+        printSuiteTable(reporter);
     }
     benchmark::Shutdown();
     return 0;
