@@ -196,8 +196,6 @@ SPC_TARGET_AVX512 __attribute__((flatten)) bool runAvx512() {
 
 template <engine::RunMode kMode, typename W>
 bool runIn(InstructionSet set) {
-    // What a scan reads does not depend on the instruction set.
-    if constexpr (kMode == engine::RunMode::tallied) return runPortable<kMode, W>();
     switch (set) {
 #ifdef SPC_X86
         case InstructionSet::sse2: return runSse2<kMode, W>();
