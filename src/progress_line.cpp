@@ -16,10 +16,11 @@ void setProgressStream(std::FILE* stream, int first_after_ms, int refresh_ms) {
     progress_refresh_ms = refresh_ms;
 }
 
-ProgressLine::ProgressLine()
+ProgressLine::ProgressLine(int repetitions)
     : out_(progress_stream != nullptr ? progress_stream : (isatty(STDERR_FILENO) ? stderr : nullptr)),
       start_(Clock::now()),
-      next_(start_ + std::chrono::milliseconds(progress_first_ms)) {}
+      next_(start_ + std::chrono::milliseconds(progress_first_ms)),
+      repetitions_(repetitions) {}
 
 std::string ProgressLine::duration(double seconds) {
     const long s = static_cast<long>(seconds + 0.5);
@@ -39,8 +40,8 @@ void ProgressLine::update(int64_t done, int64_t total) {
     const double elapsed = std::chrono::duration<double>(now - start_).count();
     const double share = static_cast<double>(done) / static_cast<double>(total);
     const double left = share > 0 ? elapsed * (1 - share) / share : 0;
-    std::fprintf(out_, "\rsweeping: %5.1f%% of 4 repetitions, %s elapsed, about %s left\x1b[K", 100 * share,
-                 duration(elapsed).c_str(), duration(left).c_str());
+    std::fprintf(out_, "\rsweeping: %5.1f%% of %d repetition%s, %s elapsed, about %s left\x1b[K", 100 * share,
+                 repetitions_, repetitions_ == 1 ? "" : "s", duration(elapsed).c_str(), duration(left).c_str());
     std::fflush(out_);
     written_ = true;
 }

@@ -14,7 +14,7 @@ void setProgressStream(std::FILE* stream, int first_after_ms = 500, int refresh_
 
 struct ProgressLine {
     // Starts the clock; active() tells whether the line has anywhere to go.
-    ProgressLine();
+    explicit ProgressLine(int repetitions = 4);
     bool active() const { return out_ != nullptr; }
     // Shows the share done of total when the refresh time has come.
     void update(int64_t done, int64_t total);
@@ -29,4 +29,5 @@ struct ProgressLine {
     Clock::time_point start_;
     Clock::time_point next_;
     bool written_ = false;
+    int repetitions_;
 };

@@ -34,9 +34,6 @@ void openNetworkFile() {
     if (myFile.is_open()) myFile.clear();
 }
 
-// Writes a 64-bit-or-wider integer the way the stream writes a 64-bit one.
-void writeNumber(std::ostream& out, int128 value) { out << formatInteger(value); }
-
 }  // namespace
 
 std::string formatInteger(int128 value) {
@@ -52,26 +49,29 @@ std::string formatInteger(int128 value) {
     return negative ? "-" + digits : digits;
 }
 
-std::string runLogLine(int128 sum_of_distances, float time_per_sweep) {
+std::string resultLines(int128 sum_of_distances, float time_per_sweep, int64_t trivial, int128 nontrivial) {
+    std::ostringstream lines;
+    lines << "Sum of distances: " << formatInteger(sum_of_distances) << '\n';
+    lines << "Running time of SP computation: " << static_cast<double>(time_per_sweep) << " (ms)\n";
+    lines << "trivial_triple_comparisons: " << trivial << '\n';
+    lines << "nontrivial_triple_comparisons: " << formatInteger(nontrivial) << '\n';
+    return lines.str();
+}
+
+std::string runLogLine(const std::string& name, int128 sum_of_distances, float time_per_sweep, int64_t trivial,
+                       int128 nontrivial) {
     const char* const gap = "     ";
     std::ostringstream line;
-    line << user_filename << gap;
-    writeNumber(line, sum_of_distances);
-    line << gap << static_cast<double>(time_per_sweep) << gap << trivial_triple_comparisons << gap;
-    writeNumber(line, nontrivial_triple_comparisons);
-    line << '\n';
+    line << name << gap << formatInteger(sum_of_distances) << gap << static_cast<double>(time_per_sweep) << gap
+         << trivial << gap << formatInteger(nontrivial) << '\n';
     return line.str();
 }
 
 bool reportResults(int128 sum_of_distances, float time_per_sweep) {
-    std::cout << "Sum of distances: ";
-    writeNumber(std::cout, sum_of_distances);
-    std::cout << std::endl;
-    std::cout << "Running time of SP computation: " << static_cast<double>(time_per_sweep) << " (ms)" << std::endl;
-    std::cout << "trivial_triple_comparisons: " << trivial_triple_comparisons << std::endl;
-    std::cout << "nontrivial_triple_comparisons: ";
-    writeNumber(std::cout, nontrivial_triple_comparisons);
-    std::cout << std::endl;
+    // Each line on its own, flushed: the console shows every line as it comes.
+    std::istringstream lines(
+        resultLines(sum_of_distances, time_per_sweep, trivial_triple_comparisons, nontrivial_triple_comparisons));
+    for (std::string line; std::getline(lines, line);) say(line);
 
     ofs.open(kRunLog, std::ios::out | std::ios::app);
     if (!ofs.is_open()) {
@@ -79,7 +79,8 @@ bool reportResults(int128 sum_of_distances, float time_per_sweep) {
         return false;
     }
     // The whole line in one write, so that the run log never holds part of one.
-    const std::string line = runLogLine(sum_of_distances, time_per_sweep);
+    const std::string line = runLogLine(user_filename, sum_of_distances, time_per_sweep, trivial_triple_comparisons,
+                                        nontrivial_triple_comparisons);
     ofs.write(line.data(), static_cast<std::streamsize>(line.size()));
     ofs.close();
     if (ofs.fail()) {

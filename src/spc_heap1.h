@@ -17,5 +17,11 @@ bool reportResults(int128 sum_of_distances, float time_per_sweep);
 // Exact decimal text of a 128-bit integer.
 std::string formatInteger(int128 value);
 
-// The run log's line for the current file, newline included.
-std::string runLogLine(int128 sum_of_distances, float time_per_sweep);
+// The four result lines, each ended by a newline, as standard output gets
+// them (the batch tool spc_sweep writes the same bytes).
+std::string resultLines(int128 sum_of_distances, float time_per_sweep, int64_t trivial, int128 nontrivial);
+
+// The run log's line for a file, newline included: the name, the sum, the
+// time and both counts, five spaces apart.
+std::string runLogLine(const std::string& name, int128 sum_of_distances, float time_per_sweep, int64_t trivial,
+                       int128 nontrivial);

@@ -144,9 +144,7 @@ TEST(Report, IntegersAreExactFarBeyondSixtyFourBits) {
 }
 
 TEST(Report, RunLogLineUsesTheStreamsDefaultFloatNotation) {
-    user_filename = "net.gr";
-    trivial_triple_comparisons = 6;
-    nontrivial_triple_comparisons = -6;
+    const auto runLogLine = [](int128 sum, float time) { return ::runLogLine("net.gr", sum, time, 6, -6); };
     EXPECT_EQ(runLogLine(18, 0.0f), "net.gr     18     0     6     -6\n");
     EXPECT_EQ(runLogLine(18, 12.25f), "net.gr     18     12.25     6     -6\n");
     EXPECT_EQ(runLogLine(18, 560.5f), "net.gr     18     560.5     6     -6\n");

@@ -5,8 +5,8 @@
 #       installs BUILD_DIR into a temporary prefix and runs the installed
 #       spc_heap1 on an installed sample network (RUN_PREFIX: an emulator);
 #   install_test.sh program-only SOURCE_DIR CXX
-#       configures a fresh build with GoogleTest and Google Benchmark out of
-#       reach, builds only spc_heap1 and spc_gen, installs and runs them.
+#       configures a fresh build with GoogleTest, Google Benchmark and MPI out
+#       of reach, builds only the programs, installs and runs them.
 set -euo pipefail
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
@@ -20,6 +20,7 @@ check_installed() {
   local prefix=$1 run=$2
   [ -x "$prefix/bin/spc_heap1" ] || fail "no $prefix/bin/spc_heap1"
   [ -x "$prefix/bin/spc_gen" ] || fail "no $prefix/bin/spc_gen"
+  [ -x "$prefix/bin/spc_sweep" ] || fail "no $prefix/bin/spc_sweep"
   local sample=$prefix/share/spc_heap1/examples/net4.gr
   [ -r "$sample" ] || fail "no $sample"
   [ -r "$prefix/share/spc_heap1/examples/README.md" ] || fail "the samples' README is not installed"
@@ -29,6 +30,10 @@ check_installed() {
   grep -q "^$sample     18     [0-9.e+]*     6     18\$" "$work/run/spc_heap_output.txt" ||
     fail "unexpected run log: $(cat "$work/run/spc_heap_output.txt")"
   $run "$prefix/bin/spc_gen" --help | grep -q "usage: spc_gen" || fail "spc_gen --help"
+  # The batch tool reads the installed sample where it lies.
+  (cd "$work/run" && $run "$prefix/bin/spc_sweep" --repetitions 1 "$sample" > sweep.txt 2>&1) ||
+    fail "spc_sweep: $(cat "$work/run/sweep.txt")"
+  grep -qx "Sum of distances: 18" "$work/run/sweep.txt" || fail "spc_sweep: $(cat "$work/run/sweep.txt")"
 }
 
 case "${1:-}" in
@@ -42,9 +47,11 @@ case "${1:-}" in
     source=$2
     cxx=$3
     cmake -S "$source" -B "$work/build" -DCMAKE_CXX_COMPILER="$cxx" -DSPC_TESTS=OFF \
-      -DCMAKE_DISABLE_FIND_PACKAGE_GTest=ON -DCMAKE_DISABLE_FIND_PACKAGE_benchmark=ON > "$work/configure.log" 2>&1 ||
+      -DCMAKE_DISABLE_FIND_PACKAGE_GTest=ON -DCMAKE_DISABLE_FIND_PACKAGE_benchmark=ON \
+      -DCMAKE_DISABLE_FIND_PACKAGE_MPI=ON > "$work/configure.log" 2>&1 ||
       fail "configure: $(cat "$work/configure.log")"
-    cmake --build "$work/build" -j2 --target spc_heap1 spc_gen > "$work/build.log" 2>&1 ||
+    grep -q "spc_sweep runs as one process" "$work/configure.log" || fail "MPI was not left out"
+    cmake --build "$work/build" -j2 --target spc_heap1 spc_gen spc_sweep > "$work/build.log" 2>&1 ||
       fail "build: $(tail -20 "$work/build.log")"
     cmake --install "$work/build" --prefix "$work/prefix" > "$work/install.log" || fail "install: $(cat "$work/install.log")"
     check_installed "$work/prefix" ""
