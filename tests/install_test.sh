@@ -30,8 +30,9 @@ check_installed() {
   grep -q "^$sample     18     [0-9.e+]*     6     18\$" "$work/run/spc_heap_output.txt" ||
     fail "unexpected run log: $(cat "$work/run/spc_heap_output.txt")"
   $run "$prefix/bin/spc_gen" --help | grep -q "usage: spc_gen" || fail "spc_gen --help"
-  # The batch tool reads the installed sample where it lies.
-  (cd "$work/run" && $run "$prefix/bin/spc_sweep" --repetitions 1 "$sample" > sweep.txt 2>&1) ||
+  # The batch tool reads the installed sample where it lies. (MPI's libraries
+  # keep memory to the end, which LeakSanitizer would take for the tool's.)
+  (cd "$work/run" && ASAN_OPTIONS=detect_leaks=0 $run "$prefix/bin/spc_sweep" --repetitions 1 "$sample" > sweep.txt 2>&1) ||
     fail "spc_sweep: $(cat "$work/run/sweep.txt")"
   grep -qx "Sum of distances: 18" "$work/run/sweep.txt" || fail "spc_sweep: $(cat "$work/run/sweep.txt")"
 }

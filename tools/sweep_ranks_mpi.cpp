@@ -74,8 +74,10 @@ bool allRanksAgree(bool value) {
 bool shareNetwork() {
     const int64_t nodes = shareNumber(num_nodes);
     const int64_t arcs = shareNumber(num_arcs);
-    // The others hold the table and the engine, not the arcs as read.
-    const uint64_t need = networkMemoryNeed(nodes, arcs) - static_cast<uint64_t>(arcs) * sizeof(ArcTriple);
+    // The others hold the table and the engine's copy of it (8 bytes an arc
+    // at most), not the arcs as read.
+    const uint64_t need = networkMemoryNeed(nodes, arcs) -
+                          static_cast<uint64_t>(arcs) * (sizeof(ArcTriple) - 2 * sizeof(int32_t));
     if (!allRanksAgree(myRank() == 0 || need <= availableMemory())) return false;
     bool allocated = true;
     if (myRank() != 0) {
