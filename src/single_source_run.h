@@ -108,6 +108,10 @@ struct RunProgress {
 // longest arc (see runFrom), or the heap grew past shadow_from.
 enum class LoopEnd { done, unsafe_key, heap_grew };
 
+// Heaps of more nodes belong to networks whose arc tables seldom sit in the
+// cache.
+constexpr int64_t kLargeHeap = 4096;
+
 // Nodes with 32-bit ids can keep their low halves beside the heap.
 template <typename W>
 constexpr bool kCanShadow = sizeof(typename W::Id) == sizeof(int32_t);
@@ -187,6 +191,16 @@ LoopEnd runLoop(const RunArrays<W>& a, RunProgress<Sum>& progress) {
             const int32_t next = first_arc[id[1] - 1];
             __builtin_prefetch(head + next);
             __builtin_prefetch(length + next);
+        }
+        // With a large heap the arc table seldom sits in the cache: fetch the
+        // arcs of the root's children too, one of which is often the node
+        // extracted after the next.
+        if (count > kLargeHeap) {
+            for (const Id child : {id[2], id[3]}) {
+                const int32_t arcs = first_arc[child - 1];
+                __builtin_prefetch(head + arcs);
+                __builtin_prefetch(length + arcs);
+            }
         }
 
         for (int32_t i = 0; i < improving; ++i) {
