@@ -212,6 +212,26 @@ TEST_P(AgainstReference, ScansOfLowHalvesCheckTheFullId) {
     }
 }
 
+// A network whose heap grows past 4,096 nodes, where runs keep the low
+// halves of 32-bit ids with the default size and fetch more arcs ahead.
+TEST_P(AgainstReference, LargeHeapsAgree) {
+    const NetworkSpec spec{"random", 20000, 100000, 31, 1, 10000};
+    for (const EngineWidths& widths : {EngineWidths{16, 32, 16}, EngineWidths{32, 32, 16}}) {
+        SCOPED_TRACE(widthsName(widths));
+        load(spec);
+        prepare({widths, kDefaultShadowFrom});
+        for (int32_t s : {1, 12345}) {
+            ReferenceRun reference;
+            size_t largest = 0;
+            reference.observe = [&](const Ids& h) { largest = std::max(largest, h.size() - 1); };
+            reference.run(s);
+            EXPECT_GT(largest, 4096u);
+            ASSERT_EQ(runFrom(s), reference.label) << "source " << s;
+            ASSERT_EQ(trivial_triple_comparisons, reference.scans) << "source " << s;
+        }
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(InstructionSets, AgainstReference,
                          ::testing::ValuesIn(allInstructionSets()),
                          [](const auto& info) { return std::string(instructionSetName(info.param)); });
