@@ -143,6 +143,32 @@ TEST(Report, IntegersAreExactFarBeyondSixtyFourBits) {
     EXPECT_EQ(formatInteger(lowest), "-170141183460469231731687303715884105728");
 }
 
+// The time mask takes every time the report can write, and nothing else.
+TEST(Report, TheTimeMaskTakesTheReportsTimesOnly) {
+    for (float ms : {0.0f, 0.25f, 1.5f, 9999.75f, 10000.25f, 12345.75f, 99999.5f, 100000.25f, 999999.75f,
+                     1000000.0f, 2500000.0f, 1.5e9f}) {
+        const std::string line = resultLines(1, ms, 2, 3);
+        EXPECT_EQ(maskTimes(line), "Sum of distances: 1\nRunning time of SP computation: T (ms)\n"
+                                   "trivial_triple_comparisons: 2\nnontrivial_triple_comparisons: 3\n")
+            << line;
+        EXPECT_EQ(maskTimes(runLogLine("a.gr", 1, ms, 2, 3)), "a.gr     1     T     2     3\n");
+    }
+    for (const char* wrong : {"1.35e+03", "1350.2", "0.3", "12345.25", "1234567", "1e+05", "-1", "01"}) {
+        const std::string line = std::string("Running time of SP computation: ") + wrong + " (ms)\n";
+        EXPECT_EQ(maskTimes(line), line);
+        EXPECT_EQ(maskTimes(std::string("a.gr     1     ") + wrong + "     2     3\n"),
+                  std::string("a.gr     1     ") + wrong + "     2     3\n");
+    }
+}
+
+TEST(Report, ResultLinesUseTheStreamsDefaultFloatNotation) {
+    EXPECT_EQ(resultLines(18, 1234.75f, 6, -6),
+              "Sum of distances: 18\nRunning time of SP computation: 1234.75 (ms)\n"
+              "trivial_triple_comparisons: 6\nnontrivial_triple_comparisons: -6\n");
+    EXPECT_NE(resultLines(0, 123457.5f, 0, 0).find(": 123458 (ms)"), std::string::npos);
+    EXPECT_NE(resultLines(0, 2500000.0f, 0, 0).find(": 2.5e+06 (ms)"), std::string::npos);
+}
+
 TEST(Report, RunLogLineUsesTheStreamsDefaultFloatNotation) {
     const auto runLogLine = [](int128 sum, float time) { return ::runLogLine("net.gr", sum, time, 6, -6); };
     EXPECT_EQ(runLogLine(18, 0.0f), "net.gr     18     0     6     -6\n");

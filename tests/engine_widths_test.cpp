@@ -6,6 +6,7 @@
 #include "engine_support.h"
 #include "network_generator.h"
 #include "shortest_path.h"
+#include "spc_heap1.h"
 
 namespace {
 
@@ -105,6 +106,41 @@ TEST(EngineWidths, CheckedKeysFallBackOn64BitsOnceTheyOutgrow32) {
     EXPECT_EQ(engineWidthsInUse(), (EngineWidths{16, 64, 32}));
     EXPECT_EQ(runFrom(2), (Labels{M, 0, l, 2 * int64_t{l}, 3 * int64_t{l}}));
     EXPECT_EQ(runFrom(5), (Labels{M, M, M, M, 0}));
+}
+
+// Checked keys stop a run at a node whose label leaves no room for the
+// longest arc. With the longest arc L = 2^31 - 1 the last safe label is
+// 2^32 - 2 - L = L: a node there is scanned in 32 bits, one a unit above is
+// not. (The loops make the span need checks.)
+TEST(EngineWidths, CheckedKeysStopOneAboveTheLastSafeLabel) {
+    const int32_t l = 2147483647;
+    ASSERT_EQ((int64_t{1} << 32) - 2 - l, l);
+    // Nodes 2 and 3 at the last safe label, node 2 scanned: no fallback.
+    loadArcs(5, {{1, 2, l}, {2, 3, 0}, {4, 4, l}, {5, 5, 1}});
+    ASSERT_EQ(chosenWidths(), (EngineWidths{16, 32, 32}));
+    ASSERT_TRUE(keysChecked(engineWidthsInUse(), networkBounds()));
+    EXPECT_EQ(runFrom(1), (Labels{0, l, l, M, M}));
+    EXPECT_EQ(engineWidthsInUse().key_bits, 32);
+    // Node 3 a unit above: the run falls back on 64-bit keys before scanning
+    // it, as node 4's label, 2^32 - 1, would be the unreached key.
+    loadArcs(5, {{1, 2, l}, {2, 3, 1}, {3, 4, l}, {5, 5, 1}});
+    ASSERT_EQ(chosenWidths(), (EngineWidths{16, 32, 32}));
+    EXPECT_EQ(runFrom(1), (Labels{0, l, int64_t{l} + 1, 2 * int64_t{l} + 1, M}));
+    EXPECT_EQ(engineWidthsInUse().key_bits, 64);
+}
+
+// One source's labels can sum past 2^63: a path of 93,000 nodes of the
+// longest arcs, from its first node.
+TEST(EngineWidths, OneSourcesSumIsExactPast64Bits) {
+    const int32_t n = 93000;
+    const GeneratedNetwork net = generateNetwork({"path", n, 0, 1, 2147483647, 2147483647});
+    loadArcs(net.nodes, net.arcs);
+    user_source_node = 1;
+    heap();
+    const int128 expected = int128{2147483647} * n * (n - 1) / 2;
+    EXPECT_TRUE(expected > int128{INT64_MAX});
+    EXPECT_EQ(formatInteger(settled_sum), formatInteger(expected));
+    EXPECT_EQ(d[n - 1], int64_t{2147483647} * (n - 1));
 }
 
 }  // namespace

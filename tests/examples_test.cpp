@@ -157,24 +157,4 @@ TEST(Examples, TheProgramReportsTheListedFigures) {
     std::filesystem::remove_all(dir);
 }
 
-TEST(Progress, ShowsTheShareDoneAndErasesTheLineAtTheEnd) {
-    std::FILE* capture = std::tmpfile();
-    ASSERT_NE(capture, nullptr);
-    setProgressStream(capture, 0, 0);
-    std::ifstream file(kExamples + "/random-200-800.gr");
-    ASSERT_TRUE(loadNetwork(*file.rdbuf())) << load_error;
-    const SweepResult result = sweepAllSources();
-    setProgressStream(nullptr);
-    EXPECT_EQ(formatInteger(result.sum_of_distances), "580546680");  // progress changes nothing
-    std::rewind(capture);
-    std::string shown;
-    for (int c; (c = std::fgetc(capture)) != EOF;) shown += static_cast<char>(c);
-    std::fclose(capture);
-    EXPECT_EQ(shown.rfind("\rsweeping: ", 0), 0u);
-    EXPECT_NE(shown.find("100.0% of 4 repetitions"), std::string::npos);
-    EXPECT_NE(shown.find(" elapsed, about "), std::string::npos);
-    ASSERT_GE(shown.size(), 4u);
-    EXPECT_EQ(shown.substr(shown.size() - 4), "\r\x1b[K");
-}
-
 }  // namespace

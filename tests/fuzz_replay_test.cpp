@@ -17,7 +17,9 @@ TEST(FuzzInputs, CorpusAndRegressionsPassTheFuzzerChecks) {
             SCOPED_TRACE(entry.path().string());
             std::ifstream in(entry.path(), std::ios::binary);
             const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-            checkNetworkInput(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+            for (const std::string& what : checkNetworkInput(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size())) {
+                ADD_FAILURE() << "broken expectation: " << what;
+            }
             ++replayed;
         }
     }

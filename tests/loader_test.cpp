@@ -55,6 +55,9 @@ TEST(Reader, DispatchesOnSingleCharacters) {
 TEST(Reader, AcceptsSignsAndTheLimitsOfThe32BitRange) {
     ASSERT_TRUE(loadText("p sp +2 +2\na 1 2 -2147483648\na 2 1 2147483647\n")) << load_error;
     EXPECT_EQ(arcTable(), (Arcs{{1, 2, -2147483648}, {2, 1, 2147483647}}));
+    // Tails and heads from 1 to the node count.
+    ASSERT_TRUE(loadText("p sp 4 2\na 4 1 0\na 1 4 0\n")) << load_error;
+    EXPECT_EQ(arcTable(), (Arcs{{1, 4, 0}, {4, 1, 0}}));
 }
 
 struct Rejection {
@@ -80,6 +83,12 @@ INSTANTIATE_TEST_SUITE_P(
         Rejection{"p sp 3 2\na 1 2 4\na 2 3\n\n", "line 3: length of an arc is missing at end of file"},
         Rejection{"p sp 3 1\na 1 2 2147483648\n",
                   "line 2: length 2147483648 of an arc is outside the 32-bit signed range"},
+        Rejection{"p sp 3 1\na 1 2 -2147483649\n",
+                  "line 2: length -2147483649 of an arc is outside the 32-bit signed range"},
+        Rejection{"p sp 3 1\na 1 2 4294967296\n",
+                  "line 2: length 4294967296 of an arc is outside the 32-bit signed range"},
+        Rejection{"p sp 2147483648 1\n", "line 1: node count 2147483648 of the problem line is outside the 32-bit "
+                                          "signed range"},
         Rejection{"p sp 3 1\na 1 -99999999999999999999999999 1\n",
                   "line 2: head -99999999999999999999999... of an arc is outside the 32-bit signed range"},
         Rejection{"p sp 3 1\na 1 - 1\n", "line 2: head '-' of an arc is not a number"},
@@ -98,6 +107,9 @@ INSTANTIATE_TEST_SUITE_P(
         Rejection{"p sp 2 3\na 1 2 3\n", "the problem line (line 1) declares 3 arcs, but the file has 1"},
         Rejection{"c\nc\nc\nc\nc\np sp 4 1\na 1 9 1\n", "line 7: head 9 of arc 1 -> 9 is outside 1..4"},
         Rejection{"p sp 4 1\na 0 2 1\n", "line 2: tail 0 of arc 0 -> 2 is outside 1..4"},
+        Rejection{"p sp 4 1\na 5 2 1\n", "line 2: tail 5 of arc 5 -> 2 is outside 1..4"},
+        Rejection{"p sp 4 1\na 4 5 1\n", "line 2: head 5 of arc 4 -> 5 is outside 1..4"},
+        Rejection{"p sp 4 1\na 4 0 1\n", "line 2: head 0 of arc 4 -> 0 is outside 1..4"},
         Rejection{"p sp 0 0\n", "line 1: node count 0 is below 1"},
         Rejection{"p sp 3 -1\n", "line 1: arc count -1 is negative"},
         Rejection{"p sp 2000000000 2000000000\na 1 2 3\na 2 3 4\na 3 1 5\n",
