@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -55,6 +57,21 @@ void writeRow(std::FILE* out, const Network& net, const char* engine, double ms,
                  num_arcs, engine, ms, formatInteger(f.sum).c_str(), static_cast<long long>(f.scans));
 }
 
+// "Intel(R) Xeon(R) Processor, 2 cores, avx512": where the times were taken.
+std::string machineDescription() {
+    std::ifstream cpuinfo("/proc/cpuinfo");
+    std::string line, model = "unknown processor";
+    while (std::getline(cpuinfo, line)) {
+        if (line.rfind("model name", 0) == 0 && line.find(':') != std::string::npos) {
+            model = line.substr(line.find(':') + 2);
+            break;
+        }
+    }
+    const unsigned cores = std::thread::hardware_concurrency();
+    return model + ", " + std::to_string(cores) + " core" + (cores == 1 ? "" : "s") + ", " +
+           instructionSetName(currentInstructionSet());
+}
+
 int usage(const char* why) {
     std::fprintf(stderr, "spc_scaling: %s\nusage: spc_scaling [--quick] [-o FILE]\n", why);
     return 2;
@@ -79,6 +96,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "spc_scaling: cannot open %s for writing\n", path.c_str());
         return 1;
     }
+    // The machine first, as a comment line: the plot names it.
+    std::fprintf(out, "# machine: %s\n", machineDescription().c_str());
     std::fprintf(out, "family,size,nodes,arcs,engine,ms_per_sweep,sum_of_distances,arc_scans\n");
 #ifndef SPC_HAVE_BGL
     std::fprintf(stderr, "spc_scaling: built without the Boost Graph Library: this engine only\n");

@@ -100,6 +100,18 @@ TEST(Generator, BadUseGivesOneLineAndStatusTwo) {
         EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
         EXPECT_EQ(r.err.rfind("spc_gen: ", 0), 0u) << r.err;
     }
+    // Each count that does not fit is named as what it is.
+    for (const auto& [args, what] : std::vector<std::pair<std::string, std::string>>{
+             {"random 10 2147483648", "arc"},
+             {"random 2147483648 2147483648", "node"},
+             {"grid 70000 70000", "node"},
+             {"grid 2 600000000", "arc"},
+             {"complete 50000", "arc"},
+             {"path 2147483648", "node"}}) {
+        EXPECT_EQ(runGenerator(args).err,
+                  "spc_gen: the " + what + " count does not fit in 32 bits (spc_gen --help for usage)\n")
+            << args;
+    }
     const CommandResult help = runGenerator("--help");
     EXPECT_EQ(help.status, 0);
     EXPECT_NE(help.out.find("usage: spc_gen"), std::string::npos);

@@ -3,7 +3,10 @@
 # against the node count, one line per engine and family, each with the
 # growth exponent fitted by least squares on the logarithms in its legend.
 #
-#   tools/plot_scaling.sh scaling.csv docs/scaling     (writes docs/scaling.svg and docs/scaling.png)
+#   tools/plot_scaling.sh build/scaling.csv build/scaling   (writes build/scaling.svg and .png)
+#
+# The x axis spans the data; the machine named in the CSV's "# machine:"
+# line is written under the title.
 #
 # Needs gnuplot (Debian: gnuplot-nox).
 set -euo pipefail
@@ -21,7 +24,12 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
 # One file of "nodes ms" per engine and family, named ENGINE-FAMILY.dat.
-awk -F, -v dir="$work" 'NR > 1 && $6 > 0 { print $3, $6 > (dir "/" $5 "-" $1 ".dat") }' "$csv"
+awk -F, -v dir="$work" '/^#/ || $1 == "family" { next } $6 > 0 { print $3, $6 > (dir "/" $5 "-" $1 ".dat") }' "$csv"
+machine=$(sed -n 's/^# machine: //p' "$csv" | head -1)
+machine=${machine:-an unnamed machine}
+# The x range: the data's, widened by a fifth either way.
+read -r xmin xmax < <(awk -F, '/^#/ || $1 == "family" { next } $6 > 0 {
+  if (min == "" || $3 < min) min = $3; if ($3 > max) max = $3 } END { print min / 1.2, max * 1.2 }' "$csv")
 series=()
 for f in "$work"/*.dat; do
   [ -e "$f" ] || { echo "plot_scaling.sh: no rows in $csv" >&2; exit 1; }
@@ -51,11 +59,12 @@ done
     plot+=" title sprintf('$engine, $family: n^{%.2f}', b$i)"
   done
   echo "set logscale xy"
+  echo "set xrange [$xmin:$xmax]"
   echo "set xlabel 'nodes n'"
   echo "set ylabel 'processor ms per all-sources sweep'"
   echo "set key top left"
   echo "set grid"
-  echo "set title 'Time of one all-sources sweep (fitted growth exponent in the legend)'"
+  echo "set title \"Time of one all-sources sweep (fitted growth exponent in the legend)\\n{/*0.8 on ${machine//\'/}}\""
   echo "set terminal svg size 900,600 dynamic enhanced font 'sans,13'"
   echo "set output '$stem.svg'"
   echo "$plot"
