@@ -23,7 +23,9 @@ const std::string kExamples = SPC_EXAMPLES_DIR;
 
 struct Example {
     std::string file;
-    std::string command;  // empty for a file written by hand
+    std::string nodes;
+    std::string arcs;
+    std::string command;  // spc_gen's arguments; empty for a file written by hand
     std::string sum;
     std::string trivial;
     std::string nontrivial;
@@ -32,13 +34,20 @@ struct Example {
 std::vector<Example> listedExamples() {
     std::vector<Example> examples;
     std::istringstream readme(readAllBytes(kExamples + "/README.md"));
-    static const std::regex row(R"(^\| (\S+\.gr) \| (.*?) \| (-?\d+) \| (-?\d+) \| (-?\d+) \|$)");
+    static const std::regex row(
+        R"(^\| (\S+\.gr) \| (\d+) \| (\d+) \| (.*?) \| (-?\d+) \| (-?\d+) \| (-?\d+) \|$)");
     std::string line;
     std::smatch m;
     while (std::getline(readme, line)) {
         if (!std::regex_match(line, m, row)) continue;
-        const std::string command = m[2].str().rfind("spc_gen ", 0) == 0 ? m[2].str().substr(8) : "";
-        examples.push_back({m[1], command, m[3], m[4], m[5]});
+        // "./build/spc_gen ARGS -o examples/FILE", run from the top folder.
+        std::string command;
+        const std::string listed = m[4].str(), prefix = "./build/spc_gen ", suffix = " -o examples/" + m[1].str();
+        if (listed.rfind(prefix, 0) == 0) {
+            EXPECT_EQ(listed.substr(listed.size() - suffix.size()), suffix) << listed;
+            command = listed.substr(prefix.size(), listed.size() - prefix.size() - suffix.size());
+        }
+        examples.push_back({m[1], m[2], m[3], command, m[5], m[6], m[7]});
     }
     return examples;
 }
@@ -109,8 +118,14 @@ TEST(Examples, AreListedAndMadeAgainByteForByte) {
     const std::vector<Example> examples = listedExamples();
     ASSERT_GE(examples.size(), 8u);
     for (const Example& e : examples) {
-        if (e.command.empty()) continue;
         SCOPED_TRACE(e.file);
+        std::istringstream text(readAllBytes(kExamples + "/" + e.file));
+        for (std::string line; std::getline(text, line);) {
+            if (line.rfind("p sp ", 0) == 0) {
+                EXPECT_EQ(line, "p sp " + e.nodes + " " + e.arcs);
+            }
+        }
+        if (e.command.empty()) continue;
         const std::string made = testing::TempDir() + "example_" + std::to_string(getpid()) + ".gr";
         ASSERT_EQ(std::system((std::string(SPC_GEN_PATH) + " " + e.command + " -o " + made).c_str()), 0);
         EXPECT_EQ(readAllBytes(made), readAllBytes(kExamples + "/" + e.file));

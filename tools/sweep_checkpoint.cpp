@@ -237,12 +237,19 @@ std::string CheckpointWriter::open(const std::string& path, const CheckpointHead
 std::string CheckpointWriter::append(const UnitRecord& record) {
     const std::string error = writeAll(fd_, recordLine(record));
     if (!error.empty()) return error;
-    return monotonicNs() - last_sync_ns_ >= kSyncEveryNs ? sync() : std::string();
+    unsynced_ = true;
+    return syncIfDue();
+}
+
+std::string CheckpointWriter::syncIfDue() {
+    if (fd_ < 0 || !unsynced_ || monotonicNs() - last_sync_ns_ < kSyncEveryNs) return {};
+    return sync();
 }
 
 std::string CheckpointWriter::sync() {
     if (::fdatasync(fd_) != 0) return std::strerror(errno);
     last_sync_ns_ = monotonicNs();
+    unsynced_ = false;
     return {};
 }
 

@@ -64,6 +64,9 @@ struct CheckpointWriter {
     // Appends the record; syncs when the last sync is two seconds old.
     // Returns an empty string or the error.
     std::string append(const UnitRecord& record);
+    // Syncs what was appended since the last sync when that is two seconds
+    // old: called while the run waits, so that no record stays unsynced.
+    std::string syncIfDue();
     // Syncs and closes; with remove, deletes the file (also when it was closed
     // before).
     std::string close(bool remove);
@@ -73,6 +76,7 @@ struct CheckpointWriter {
 private:
     std::string sync();
     int fd_ = -1;
+    bool unsynced_ = false;
     std::string path_;
     uint64_t last_sync_ns_ = 0;
 };

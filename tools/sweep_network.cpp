@@ -97,17 +97,26 @@ std::string coordinate(const std::string& name, const SweepPlan& plan, SweepTall
             stopped[r] = true;
         }
     };
-    auto serve = [&](bool wait) {
+    // Takes a record that has come, if any, and answers its rank.
+    auto serve = [&] {
         UnitRecord r;
-        if (!receiveRecord(wait, r)) return false;
+        if (!receiveRecord(r)) return false;
         --outstanding[static_cast<size_t>(r.rank)];
         record(r);
         reply(r.rank);
         return true;
     };
-    const auto serve_waiting = [&] {
-        while (serve(false)) {
+    auto keep_synced = [&] {
+        const std::string error = checkpoint.syncIfDue();
+        if (!error.empty()) {
+            complain(name, "the checkpoint cannot be synced (" + error + "); the run goes on without it");
+            checkpoint.close(false);
         }
+    };
+    const auto serve_waiting = [&] {
+        while (serve()) {
+        }
+        keep_synced();
     };
 
     for (int rank = 1; rank < ranks; ++rank) {
@@ -124,8 +133,8 @@ std::string coordinate(const std::string& name, const SweepPlan& plan, SweepTall
             record(r);
         } else if (std::all_of(stopped.begin(), stopped.end(), [](bool s) { return s; })) {
             break;
-        } else {
-            serve(true);
+        } else if (!serve()) {
+            keep_synced();  // waiting for the others, who send what is left
         }
     }
     progress.end();

@@ -36,5 +36,5 @@ bool receiveUnit(bool wait, int64_t& unit);
 
 // A rank other than 0 to rank 0: a unit's figures.
 void sendRecord(const UnitRecord& record);
-// On rank 0: the next record sent (its rank set), waiting when `wait`.
-bool receiveRecord(bool wait, UnitRecord& record);
+// On rank 0: a record sent (its rank set), if one has come.
+bool receiveRecord(UnitRecord& record);

@@ -17,4 +17,4 @@ bool shareNetwork() { return true; }
 void sendUnit(int, int64_t) { std::abort(); }
 bool receiveUnit(bool, int64_t&) { std::abort(); }
 void sendRecord(const UnitRecord&) { std::abort(); }
-bool receiveRecord(bool, UnitRecord&) { return false; }
+bool receiveRecord(UnitRecord&) { return false; }

@@ -118,15 +118,13 @@ void sendRecord(const UnitRecord& r) {
     MPI_Send(message, 5, MPI_UINT64_T, 0, kTagRecord, MPI_COMM_WORLD);
 }
 
-bool receiveRecord(bool wait, UnitRecord& r) {
+bool receiveRecord(UnitRecord& r) {
     MPI_Status status;
-    if (!wait) {
-        int waiting = 0;
-        MPI_Iprobe(MPI_ANY_SOURCE, kTagRecord, MPI_COMM_WORLD, &waiting, &status);
-        if (!waiting) return false;
-    }
+    int waiting = 0;
+    MPI_Iprobe(MPI_ANY_SOURCE, kTagRecord, MPI_COMM_WORLD, &waiting, &status);
+    if (!waiting) return false;
     uint64_t message[5];
-    MPI_Recv(message, 5, MPI_UINT64_T, MPI_ANY_SOURCE, kTagRecord, MPI_COMM_WORLD, &status);
+    MPI_Recv(message, 5, MPI_UINT64_T, status.MPI_SOURCE, kTagRecord, MPI_COMM_WORLD, &status);
     r.unit = static_cast<int64_t>(message[0]);
     r.sum = static_cast<int128>(static_cast<uint128>(message[2]) << 64 | message[1]);
     r.scans = static_cast<int64_t>(message[3]);
