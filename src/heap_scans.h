@@ -183,29 +183,22 @@ struct Avx2Scan<uint16_t> {
     SPC_TARGET_AVX2 uint64_t match(int32_t j) const { return joinMasks(bits(eq(j)), bits(eq(j + 16)), 32); }
 };
 
-// AVX-512 compares into mask registers on one port only; whether a block
-// holds the node is asked with exclusive-or and minimum instead, on two.
+// kortest asks two masks at once whether either holds the node: no
+// unpacking them into one.
 template <typename Id>
 struct Avx512Scan;
 
+// Blocks of two vectors: the heaps whose 32-bit ids are scanned stay small
+// (larger ones keep low halves), and most scans end in their first block.
 template <>
 struct Avx512Scan<int32_t> {
-    static constexpr int32_t kBlock = 64, kShift = 0;
+    static constexpr int32_t kBlock = 32, kShift = 0;
     const int32_t* h;
     __m512i key;
     SPC_TARGET_AVX512 Avx512Scan(const int32_t* ids, int32_t v) : h(ids), key(_mm512_set1_epi32(v)) {}
-    SPC_TARGET_AVX512 __m512i diff(int32_t p) const { return _mm512_xor_si512(_mm512_loadu_si512(h + p), key); }
-    SPC_TARGET_AVX512 uint64_t eq(int32_t p) const { return _mm512_cmpeq_epi32_mask(_mm512_loadu_si512(h + p), key); }
-    // _mm512_min_epu32 with an all-ones mask: GCC 12 warns of the undefined
-    // source that the plain intrinsic passes.
-    SPC_TARGET_AVX512 static __m512i min(__m512i a, __m512i b) { return _mm512_maskz_min_epu32(0xffff, a, b); }
-    SPC_TARGET_AVX512 bool any(int32_t j) const {
-        const __m512i m = min(min(diff(j), diff(j + 16)), min(diff(j + 32), diff(j + 48)));
-        return _mm512_testn_epi32_mask(m, m) != 0;
-    }
-    SPC_TARGET_AVX512 uint64_t match(int32_t j) const {
-        return joinMasks(joinMasks(eq(j), eq(j + 16), 16), joinMasks(eq(j + 32), eq(j + 48), 16), 32);
-    }
+    SPC_TARGET_AVX512 __mmask16 eq(int32_t p) const { return _mm512_cmpeq_epi32_mask(_mm512_loadu_si512(h + p), key); }
+    SPC_TARGET_AVX512 bool any(int32_t j) const { return !_kortestz_mask16_u8(eq(j), eq(j + 16)); }
+    SPC_TARGET_AVX512 uint64_t match(int32_t j) const { return joinMasks(eq(j), eq(j + 16), 16); }
 };
 
 template <>
@@ -215,7 +208,6 @@ struct Avx512Scan<uint16_t> {
     __m512i key;
     SPC_TARGET_AVX512 Avx512Scan(const uint16_t* ids, int32_t v) : h(ids), key(_mm512_set1_epi16(static_cast<short>(v))) {}
     SPC_TARGET_AVX512 __mmask32 eq(int32_t p) const { return _mm512_cmpeq_epi16_mask(_mm512_loadu_si512(h + p), key); }
-    // kortest tests the two masks together: no unpacking them into one.
     SPC_TARGET_AVX512 bool any(int32_t j) const { return !_kortestz_mask32_u8(eq(j), eq(j + 32)); }
     SPC_TARGET_AVX512 uint64_t match(int32_t j) const { return _cvtmask64_u64(_mm512_kunpackd(eq(j + 32), eq(j))); }
 };
