@@ -214,9 +214,10 @@ void runWithFallback(InstructionSet set) {
     if (runIn<kMode, W>(set)) return;
     if constexpr (kHasFallback<W>) {
         // Keys outgrew 32 bits: this source again, and the network's later
-        // ones, in 64-bit keys. The stopped run's labels are set back.
-        WidthArrays<W>& a = arraysOf<W>();
-        std::fill(a.label.begin(), a.label.end(), a.run.unreached);
+        // ones, in 64-bit keys, whose labels are d itself. The stopped run
+        // copied into d the labels of the nodes it extracted and listed them
+        // in settled, so the new run sets them back as it starts; the 32-bit
+        // labels are not read again.
         widths_in_use.key_bits = 64;
         traced_steps.clear();
         runIn<kMode, Keys64Of<W>>(set);

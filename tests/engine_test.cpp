@@ -65,6 +65,7 @@ void checkPositionScans(const char* width) {
     constexpr int32_t kMost = 300;
     AlignedVector<Id> ids(kMost + 1 + kHeapScanPadding);
     for (int32_t j = 1; j < static_cast<int32_t>(ids.size()); ++j) ids[j] = static_cast<Id>((j * 37) % (kMost + 1) + 1);
+    ids[0] = ids[5];  // position 0 is no heap position, whatever it holds
     for (InstructionSet set : allInstructionSets()) {
         if (!instructionSetSupported(set)) continue;
         setInstructionSet(set);
@@ -87,10 +88,12 @@ void checkShadowedScans() {
     constexpr int32_t kMost = 300;
     AlignedVector<int32_t> ids(kMost + 1 + kHeapScanPadding);
     AlignedVector<uint16_t> low(ids.size());
-    for (int32_t j = 1; j < static_cast<int32_t>(ids.size()); ++j) {
+    for (int32_t j = 0; j < static_cast<int32_t>(ids.size()); ++j) {
         ids[j] = (j * 37) % (kMost + 1) * 65536 + j % 3 + 1;
         low[j] = static_cast<uint16_t>(ids[j]);
     }
+    ids[0] = ids[5];  // position 0 is no heap position, whatever it holds
+    low[0] = low[5];
     std::vector<int32_t> wanted(ids.begin() + 1, ids.end());  // in the heap, past it, or both
     for (int32_t absent : {4, 65536 + 1, 301 * 65536 + 2}) wanted.push_back(absent);
     for (InstructionSet set : allInstructionSets()) {

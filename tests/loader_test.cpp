@@ -39,6 +39,7 @@ TEST(Reader, ReadsTheSmallExample) {
 TEST(Reader, DispatchesOnSingleCharacters) {
     const std::string text =
         "c a comment with a 1 2 3 inside\n"
+        "c a carriage return\rp sp 9 9 stays in the comment\n"
         "n 1 s\n"
         "C UPPER CASE LETTERS START NO RECORD\r\n"
         "A 1 2 5\r\n"

@@ -79,13 +79,19 @@ TEST(SweepBlocks, UnitsAddUpToTheSweep) {
     const int64_t whole_scans = trivial_triple_comparisons;
     const SweepPlan plan = planSweep(num_nodes, 2);
     SweepTally tally(plan);
+    uint64_t cpu_ns = 0;
     for (int64_t unit = plan.units() - 1; unit >= 0; --unit) {  // any order
         EXPECT_FALSE(tally.complete());
-        ASSERT_EQ(tally.add(runUnit(plan, unit)), "");
+        const UnitRecord record = runUnit(plan, unit);
+        cpu_ns += record.cpu_ns;
+        ASSERT_EQ(tally.add(record), "");
     }
     EXPECT_TRUE(tally.complete());
     EXPECT_TRUE(tally.sum() == whole.sum_of_distances);
     EXPECT_EQ(tally.scans(), whole_scans);
+    EXPECT_GT(cpu_ns, 0u);
+    EXPECT_EQ(tally.cpuNs(), cpu_ns);  // the time of every unit's runs
+    EXPECT_EQ(tally.timePerSweep(), timePerSweepMs(cpu_ns, 2));
 }
 
 TEST(SweepBlocks, RepetitionsThatDisagreeAreRefused) {
