@@ -55,6 +55,12 @@ std::string appendToLog(const std::string& path, const std::string& line) {
     return {};
 }
 
+// Why a rank's record for a unit it was not given stops the sweep.
+std::string strayRecord(const SweepPlan& plan, const UnitRecord& r) {
+    return "rank " + std::to_string(r.rank) + " sent figures for block run " + std::to_string(r.unit) + " of " +
+           std::to_string(plan.units()) + ", which it was not given; a rank may be at fault, so no figure is reported";
+}
+
 // Rank 0's side of a sweep: runs units itself and hands them out to the
 // other ranks, two at a time so that none waits for its next one; records
 // every finished unit. Returns an empty string or why the sweep failed.
@@ -65,6 +71,9 @@ std::string coordinate(const std::string& name, const SweepPlan& plan, SweepTall
     }
     const int ranks = rankCount();
     std::vector<int> outstanding(static_cast<size_t>(ranks), 0);
+    // The rank each unit was handed to, so that a record from any other rank,
+    // or one that never comes, is a fault and not a figure.
+    std::vector<int> holder(static_cast<size_t>(plan.units()), -1);
     std::vector<bool> stopped(static_cast<size_t>(ranks), false);
     stopped[0] = true;
     std::string failure;
@@ -90,6 +99,7 @@ std::string coordinate(const std::string& name, const SweepPlan& plan, SweepTall
         const size_t r = static_cast<size_t>(rank);
         if (!pending.empty()) {
             sendUnit(rank, pending.front());
+            holder[static_cast<size_t>(pending.front())] = rank;
             pending.pop_front();
             ++outstanding[r];
         } else if (outstanding[r] == 0 && !stopped[r]) {
@@ -102,7 +112,13 @@ std::string coordinate(const std::string& name, const SweepPlan& plan, SweepTall
         UnitRecord r;
         if (!receiveRecord(r)) return false;
         --outstanding[static_cast<size_t>(r.rank)];
-        record(r);
+        if (r.unit < 0 || r.unit >= plan.units() || holder[static_cast<size_t>(r.unit)] != r.rank) {
+            if (failure.empty()) failure = strayRecord(plan, r);
+            pending.clear();
+        } else {
+            holder[static_cast<size_t>(r.unit)] = -1;
+            record(r);
+        }
         reply(r.rank);
         return true;
     };
@@ -138,6 +154,10 @@ std::string coordinate(const std::string& name, const SweepPlan& plan, SweepTall
         }
     }
     progress.end();
+    if (failure.empty() && tally.unitsDone() != plan.units()) {
+        failure = "only " + std::to_string(tally.unitsDone()) + " of the " + std::to_string(plan.units()) +
+                  " block runs came back; a rank may be at fault, so no figure is reported";
+    }
     return failure;
 }
 
