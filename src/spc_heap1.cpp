@@ -39,8 +39,7 @@ void openNetworkFile() {
 std::string formatInteger(int128 value) {
     const bool negative = value < 0;
     // Work with the magnitude as unsigned so that the most negative value is exact too.
-    __extension__ unsigned __int128 magnitude =
-        negative ? -static_cast<unsigned __int128>(value) : static_cast<unsigned __int128>(value);
+    uint128 magnitude = negative ? -static_cast<uint128>(value) : static_cast<uint128>(value);
     std::string digits;
     do {
         digits.insert(digits.begin(), static_cast<char>('0' + static_cast<int>(magnitude % 10)));

@@ -5,10 +5,10 @@
 #include <unistd.h>
 
 #include <array>
+#include <chrono>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -86,8 +86,7 @@ bool parseRecordBody(const std::string& body, UnitRecord& record) {
 // What a header names, for the message that refuses it.
 std::string headerSays(const std::string& body) {
     std::istringstream in(body);
-    std::string word, nodes, arcs, hash, repetitions, block;
-    std::string said;
+    std::string word, said;
     while (in >> word) {
         if (word == "nodes" || word == "arcs" || word == "repetitions" || word == "block") {
             std::string value;
@@ -99,9 +98,8 @@ std::string headerSays(const std::string& body) {
 }
 
 uint64_t monotonicNs() {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<uint64_t>(now.tv_sec) * 1000000000u + static_cast<uint64_t>(now.tv_nsec);
+    const auto now = std::chrono::steady_clock::now().time_since_epoch();
+    return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(now).count());
 }
 
 std::string writeAll(int fd, const std::string& text) {

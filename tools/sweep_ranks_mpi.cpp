@@ -8,12 +8,11 @@
 #include <vector>
 
 #include "network_loader.h"
+#include "program_state.h"
 #include "shortest_path.h"
 #include "sweep_ranks.h"
 
 namespace {
-
-__extension__ typedef unsigned __int128 uint128;
 
 constexpr int kTagUnit = 1;
 constexpr int kTagRecord = 2;
