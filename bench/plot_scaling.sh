@@ -3,7 +3,7 @@
 # against the node count, one line per engine and family, each with the
 # growth exponent fitted by least squares on the logarithms in its legend.
 #
-#   tools/plot_scaling.sh build/scaling.csv build/scaling   (writes build/scaling.svg and .png)
+#   bench/plot_scaling.sh build/scaling.csv build/scaling   (writes build/scaling.svg and .png)
 #
 # The x axis spans the data; the machine named in the CSV's "# machine:"
 # line is written under the title.

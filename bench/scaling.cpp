@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "spc_heap1.h"
+#include "report/report.h"
 #include "sweep_engines.h"
 
 namespace {

@@ -9,9 +9,10 @@
 #include <utility>
 #include <vector>
 
-#include "network_generator.h"
-#include "network_loader.h"
-#include "shortest_path.h"
+#include "engine/shortest_path.h"
+#include "generator/network_generator.h"
+#include "loader/network_loader.h"
+#include "sweep/sweep.h"
 
 #ifdef SPC_HAVE_BGL
 #include <boost/graph/compressed_sparse_row_graph.hpp>

@@ -3,10 +3,12 @@
 #include <sstream>
 #include <string>
 
-#include "network_loader.h"
-#include "program_state.h"
+#include "engine/shortest_path.h"
+#include "loader/network_loader.h"
 #include "reference_engine.h"
-#include "shortest_path.h"
+#include "report/report.h"
+#include "state/program_state.h"
+#include "sweep/sweep.h"
 
 namespace {
 

@@ -6,9 +6,9 @@
 #include <vector>
 
 #include "engine_support.h"
-#include "network_generator.h"
+#include "generator/network_generator.h"
 #include "reference_engine.h"
-#include "shortest_path.h"
+#include "engine/shortest_path.h"
 
 namespace {
 

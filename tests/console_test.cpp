@@ -1,7 +1,7 @@
 // End-to-end runs of the built program in a fresh directory with scripted
 // standard input, and the report's formats.
 #include "program_run.h"
-#include "spc_heap1.h"
+#include "report/report.h"
 
 using namespace spc_test;
 

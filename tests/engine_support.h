@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "shortest_path.h"
+#include "engine/shortest_path.h"
 #include "test_support.h"
 
 using Labels = std::vector<int64_t>;

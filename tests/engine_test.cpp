@@ -2,10 +2,11 @@
 // figures are worked out by hand.
 #include <gtest/gtest.h>
 
+#include "engine/shortest_path.h"
 #include "engine_support.h"
-#include "network_generator.h"
-#include "shortest_path.h"
-#include "spc_heap1.h"
+#include "generator/network_generator.h"
+#include "report/report.h"
+#include "sweep/sweep.h"
 #include "test_support.h"
 
 namespace {

@@ -3,10 +3,10 @@
 
 #include <vector>
 
+#include "engine/shortest_path.h"
 #include "engine_support.h"
-#include "network_generator.h"
-#include "shortest_path.h"
-#include "spc_heap1.h"
+#include "generator/network_generator.h"
+#include "report/report.h"
 
 namespace {
 

@@ -11,10 +11,9 @@
 #include <regex>
 #include <sstream>
 
-#include "network_loader.h"
-#include "program_state.h"
-#include "shortest_path.h"
-#include "spc_heap1.h"
+#include "engine/shortest_path.h"
+#include "loader/network_loader.h"
+#include "state/program_state.h"
 #include "test_support.h"
 
 namespace {

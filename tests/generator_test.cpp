@@ -8,7 +8,7 @@
 #include <set>
 #include <sstream>
 
-#include "network_generator.h"
+#include "generator/network_generator.h"
 #include "test_support.h"
 
 namespace {

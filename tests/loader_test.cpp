@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "network_loader.h"
+#include "loader/network_loader.h"
 #include "test_support.h"
 
 namespace {

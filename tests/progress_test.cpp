@@ -5,10 +5,11 @@
 #include <cstdio>
 #include <fstream>
 
-#include "network_loader.h"
-#include "progress_line.h"
-#include "shortest_path.h"
-#include "spc_heap1.h"
+#include "engine/shortest_path.h"
+#include "loader/network_loader.h"
+#include "report/report.h"
+#include "sweep/progress_line.h"
+#include "sweep/sweep.h"
 
 namespace {
 

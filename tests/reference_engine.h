@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "program_state.h"
+#include "state/program_state.h"
 
 struct ReferenceRun {
     std::vector<int32_t> heap{0};  // position 0 is a placeholder

@@ -7,13 +7,13 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "network_generator.h"
+#include "engine/shortest_path.h"
+#include "generator/network_generator.h"
 #include "program_run.h"
-#include "shortest_path.h"
-#include "spc_heap1.h"
-#include "sweep_blocks.h"
-#include "sweep_checkpoint.h"
-#include "sweep_options.h"
+#include "spc_sweep/sweep_blocks.h"
+#include "spc_sweep/sweep_checkpoint.h"
+#include "spc_sweep/sweep_options.h"
+#include "sweep/sweep.h"
 #include "test_support.h"
 
 namespace {

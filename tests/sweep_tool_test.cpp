@@ -7,12 +7,13 @@
 #include <chrono>
 #include <thread>
 
-#include "network_generator.h"
+#include "engine/shortest_path.h"
+#include "generator/network_generator.h"
 #include "program_run.h"
-#include "shortest_path.h"
-#include "spc_heap1.h"
-#include "sweep_blocks.h"
-#include "sweep_checkpoint.h"
+#include "report/report.h"
+#include "spc_sweep/sweep_blocks.h"
+#include "spc_sweep/sweep_checkpoint.h"
+#include "sweep/sweep.h"
 
 using namespace spc_test;
 

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "network_loader.h"
-#include "program_state.h"
+#include "loader/network_loader.h"
+#include "state/program_state.h"
 
 // The whole content of a file; empty when it cannot be read.
 inline std::string readAllBytes(const std::string& path) {

@@ -65,7 +65,11 @@ AlignedVector<uint16_t> heap_low;
 int64_t shadow_from = kDefaultShadowFrom;
 
 EngineWidths widths_in_use{32, 64, 32};
-bool engine_prepared = false;  // prepareEngine() ran for the loaded network
+// prepareEngine() ran for the network of this generation (see program_state.h).
+bool engine_prepared = false;
+uint64_t prepared_generation = 0;
+
+bool enginePrepared() { return engine_prepared && prepared_generation == network_generation; }
 bool widths_forced = false;
 EngineWidths forced_widths{32, 64, 32};
 
@@ -277,22 +281,23 @@ void prepareEngine() {
         if (w == widths_in_use) prepareWidth<decltype(width)>(n, arc_room, bounds, checked);
     });
     engine_prepared = true;
+    prepared_generation = network_generation;
 }
 
 void heap() {
-    if (!engine_prepared) prepareEngine();
+    if (!enginePrepared()) prepareEngine();
     runFromSource<engine::RunMode::plain>();
 }
 
 ScanTally heapTallied() {
-    if (!engine_prepared) prepareEngine();
+    if (!enginePrepared()) prepareEngine();
     engine::scan_counts = {};
     runFromSource<engine::RunMode::tallied>();
     return {engine::scan_counts.scans, engine::scan_counts.positions, engine::scan_counts.bytes};
 }
 
 void heapTraced(const std::function<void(const std::vector<int32_t>&)>& observe) {
-    if (!engine_prepared) prepareEngine();
+    if (!enginePrepared()) prepareEngine();
     traced_steps.clear();
     const std::function<void(const std::vector<int32_t>&)> record = [](const std::vector<int32_t>& h) {
         traced_steps.push_back(h);

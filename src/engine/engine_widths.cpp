@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <limits>
 
-#include "program_state.h"
+#include "state/program_state.h"
 
 NetworkBounds networkBounds() {
     NetworkBounds b;

@@ -1,5 +1,4 @@
-// The node heap, the single-source label-setting run and the timed sweep over
-// all sources.
+// The node heap and the single-source label-setting run.
 #pragma once
 
 #include <cstdint>
@@ -9,8 +8,7 @@
 
 #include "engine_widths.h"
 #include "instruction_sets.h"
-#include "program_state.h"
-#include "progress_line.h"
+#include "state/program_state.h"
 
 // Node heap H over positions 1..heap_count, keyed by the labels in d (a copy of
 // each key is kept in H_key). A child whose key equals its parent's wins in
@@ -39,7 +37,8 @@ int32_t findInShadowedHeap(const uint16_t* low, const int32_t* ids, int32_t coun
 // Sizes the labels, the heap and the settled list for num_nodes nodes, sets
 // every label to M and chooses the engine's widths for the loaded network
 // (see engine_widths.h). The sweep calls it once per network; heap() calls it
-// when nothing was prepared since the last resetEngine().
+// when nothing was prepared for the loaded network (network_generation) or
+// since the last resetEngine().
 void prepareEngine();
 
 // With 32-bit ids, a run whose heap grows past this many nodes keeps the
@@ -48,8 +47,8 @@ void prepareEngine();
 constexpr int64_t kDefaultShadowFrom = 4096;
 void setShadowFrom(int64_t heap_size);
 
-// Marks the engine as not prepared: the loader calls it whenever the network
-// changes, so that no run uses arrays sized for the previous one.
+// Marks the engine as not prepared, so that the next run sizes its arrays
+// afresh (a new network does this by itself: see network_generation).
 void resetEngine();
 
 // Shortest-path labels from user_source_node into d; adds the arcs it examines
@@ -71,25 +70,3 @@ struct ScanTally {
 
 // heap(), counting what its scans read; slower, for benchmarks.
 ScanTally heapTallied();
-
-// One repetition of the sweep: heap() from every source in ascending order,
-// the finite labels of each run summed into one_to_all_distance (which must
-// have num_nodes entries; prepareEngine() must have run). after_source, when
-// set, is called after each source.
-void sweepSources(const std::function<void(int32_t)>& after_source = {});
-
-struct SweepResult {
-    int128 sum_of_distances;
-    float time_per_sweep;  // milliseconds of processor time
-};
-
-// Runs heap() from every node, four times under the processor clock, and sets
-// the triple counts.
-SweepResult sweepAllSources();
-
-// n(n-1)(n-2): the ordered triples of distinct nodes.
-int128 tripleCount(int64_t n);
-
-// Processor time from two clock readings in whole milliseconds, per sweep of four.
-float timePerSweep(uint64_t start_ms, uint64_t end_ms);
-

@@ -12,7 +12,7 @@
 
 #include "arc_filters.h"
 #include "heap_primitives.h"
-#include "program_state.h"
+#include "state/program_state.h"
 
 namespace engine {
 

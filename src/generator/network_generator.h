@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "network_loader.h"
+#include "loader/network_loader.h"
 
 struct NetworkSpec {
     std::string family;   // "grid", "road", "random", "complete" or "path"

@@ -9,8 +9,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
-#include "program_state.h"
-#include "shortest_path.h"
+#include "state/program_state.h"
 
 namespace {
 
@@ -141,7 +140,7 @@ void clearNetwork() {
     point.assign(1, 0);
     graph_head.clear();
     graph_length.clear();
-    resetEngine();
+    ++network_generation;
 }
 
 std::string mib(uint64_t bytes) {
@@ -279,7 +278,7 @@ void buildArcTable(std::vector<ArcTriple>& arcs, int32_t nodes) {
     }
     // point[u] becomes the number of arcs whose tail is at most u.
     for (size_t u = 1; u < point.size(); ++u) point[u] += point[u - 1];
-    resetEngine();  // the engine's arrays belong to the previous network
+    ++network_generation;  // the engine's arrays belong to the previous network
     arcs.clear();
     arcs.shrink_to_fit();
 }

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <ctime>
 
-#include "shortest_path.h"
-#include "spc_heap1.h"
+#include "engine/shortest_path.h"
+#include "report/report.h"
 
 namespace {
 

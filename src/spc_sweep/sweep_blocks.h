@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "program_state.h"
+#include "state/program_state.h"
 
 // Units are numbered repetition by repetition: unit = repetition * blocks +
 // block. Blocks depend on the node count alone, so that a run resumed with

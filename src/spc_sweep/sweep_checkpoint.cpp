@@ -13,7 +13,7 @@
 #include <iterator>
 #include <sstream>
 
-#include "spc_heap1.h"
+#include "report/report.h"
 
 namespace {
 

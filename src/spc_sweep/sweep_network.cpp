@@ -14,10 +14,10 @@
 #include <iostream>
 #include <vector>
 
-#include "network_loader.h"
-#include "progress_line.h"
-#include "shortest_path.h"
-#include "spc_heap1.h"
+#include "engine/shortest_path.h"
+#include "loader/network_loader.h"
+#include "report/report.h"
+#include "sweep/progress_line.h"
 #include "sweep_blocks.h"
 #include "sweep_checkpoint.h"
 #include "sweep_ranks.h"

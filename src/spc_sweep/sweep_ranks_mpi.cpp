@@ -7,9 +7,8 @@
 #include <new>
 #include <vector>
 
-#include "network_loader.h"
-#include "program_state.h"
-#include "shortest_path.h"
+#include "loader/network_loader.h"
+#include "state/program_state.h"
 #include "sweep_ranks.h"
 
 namespace {
@@ -94,7 +93,7 @@ bool shareNetwork() {
     broadcastInts(point);
     broadcastInts(graph_head);
     broadcastInts(graph_length);
-    resetEngine();
+    ++network_generation;
     return true;
 }
 

@@ -8,6 +8,7 @@ std::string problem_type;
 int32_t num_nodes = 0;
 int32_t num_arcs = 0;
 std::string load_error;
+uint64_t network_generation = 0;
 
 std::vector<int32_t> point;
 std::vector<int32_t> graph_head;

@@ -27,6 +27,9 @@ extern std::string problem_type;  // word after the p of the problem line, never
 extern int32_t num_nodes;
 extern int32_t num_arcs;
 extern std::string load_error;  // why the last file was rejected; empty when it loaded
+// Changes whenever the arc table below does, so that the engine knows when
+// its arrays belong to another network.
+extern uint64_t network_generation;
 
 // Arc table in forward-star layout: the arcs of node u are the slots e with
 // point[u-1] <= e < point[u], ordered by head, then by length.

@@ -1,9 +1,12 @@
 // The timed sweep over all sources and its figures.
+#include "sweep.h"
+
 #include <ctime>
 #include <functional>
 
+#include "engine/shortest_path.h"
 #include "progress_line.h"
-#include "shortest_path.h"
+#include "report/report.h"
 
 namespace {
 
@@ -16,8 +19,6 @@ uint64_t processorMilliseconds() {
 constexpr int32_t kSourcesPerLook = 8;
 
 }  // namespace
-
-int128 tripleCount(int64_t n) { return static_cast<int128>(n) * (n - 1) * (n - 2); }
 
 float timePerSweep(uint64_t start_ms, uint64_t end_ms) {
     return static_cast<float>(end_ms - start_ms) * 0.25f;
