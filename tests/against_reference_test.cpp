@@ -98,6 +98,7 @@ TEST_P(AgainstReference, LabelsAndScansAgreeFromEverySource) {
                 reference.run(s);
                 ASSERT_EQ(runFrom(s), reference.label) << "source " << s;
                 ASSERT_EQ(trivial_triple_comparisons, reference.scans) << "source " << s;
+                ASSERT_EQ(summaryOfLastRun(), summaryOf(reference.label)) << "source " << s;
             }
         }
     }

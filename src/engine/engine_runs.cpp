@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "arc_layout.h"
 #include "engine_kernels.h"
 #include "engine_widths.h"
 #include "shortest_path.h"
@@ -27,15 +28,12 @@ using WidthTypes = engine::Widths<IntOf<kEngineWidths[I].id_bits, false>, IntOf<
 
 // One width's arrays and the run's view of them. 64-bit keys use the
 // program's labels d and heap keys H_key, 32-bit ids its heap H; the rest
-// are the width's own. The arc arrays are always copies, padded for the
-// fixed slots and the vector filters' reads.
+// are the width's own. The arc table is read from the layout's block.
 template <typename W>
 struct WidthArrays {
     std::vector<typename W::Key> label;
     AlignedVector<typename W::Id> id;
     std::vector<typename W::Key> key;
-    std::vector<typename W::Id> head;
-    std::vector<typename W::Length> length;
     std::vector<typename W::Key> improving_key;
     engine::RunArrays<W> run{};
 };
@@ -70,18 +68,10 @@ bool engine_prepared = false;
 uint64_t prepared_generation = 0;
 
 bool enginePrepared() { return engine_prepared && prepared_generation == network_generation; }
-bool widths_forced = false;
-EngineWidths forced_widths{32, 64, 32};
 
-// True when at least nine in ten of the n nodes have the same out-degree.
-bool mostNodesHaveOneDegree(size_t n) {
-    std::vector<int64_t> with_degree(engine::kFewArcs + 2, 0);  // the last counts all larger degrees
-    for (size_t u = 1; u < point.size() && u <= n; ++u) {
-        ++with_degree[static_cast<size_t>(std::min(point[u] - point[u - 1], engine::kFewArcs + 1))];
-    }
-    const int64_t most = *std::max_element(with_degree.begin(), with_degree.end());
-    return 10 * most >= 9 * static_cast<int64_t>(n);
-}
+// The console program's own block for the arc table; spc_sweep's ranks read
+// one they share instead.
+AlignedVector<unsigned char> own_block;
 
 template <typename W>
 constexpr bool kKeys64 = sizeof(typename W::Key) == sizeof(int64_t);
@@ -90,8 +80,8 @@ constexpr bool kIds32 = sizeof(typename W::Id) == sizeof(int32_t);
 
 // The run's view of the arrays of width W, and of the program's.
 template <typename W>
-void pointRunAtArrays(WidthArrays<W>& a, const typename W::Id* head, const typename W::Length* length,
-                      typename W::Id* id) {
+void pointRunAtArrays(WidthArrays<W>& a, const int32_t* first_arc, const typename W::Id* head,
+                      const typename W::Length* length, typename W::Id* id) {
     using Key = typename W::Key;
     engine::RunArrays<W>& r = a.run;
     if constexpr (kKeys64<W>) {
@@ -104,6 +94,7 @@ void pointRunAtArrays(WidthArrays<W>& a, const typename W::Id* head, const typen
         r.unreached = std::numeric_limits<Key>::max();
     }
     r.id = id;
+    r.first_arc = first_arc;
     r.head = head;
     r.length = length;
     r.improving_head = improving_head.data();
@@ -113,8 +104,11 @@ void pointRunAtArrays(WidthArrays<W>& a, const typename W::Id* head, const typen
 }
 
 template <typename W>
-void prepareWidth(size_t n, size_t arc_room, const NetworkBounds& bounds, bool checked) {
+void prepareWidth(const ArcLayout& layout, const unsigned char* block, bool checked) {
     using Key = typename W::Key;
+    const size_t n = static_cast<size_t>(layout.nodes);
+    const size_t arc_room = static_cast<size_t>(layout.max_degree) + 1;
+    const NetworkBounds& bounds = layout.bounds;
     WidthArrays<W>& a = arraysOf<W>();
     if constexpr (!kKeys64<W>) {
         a.label.assign(n, std::numeric_limits<Key>::max());
@@ -126,11 +120,10 @@ void prepareWidth(size_t n, size_t arc_room, const NetworkBounds& bounds, bool c
     } else {
         a.id.assign(n + 1 + engine::kScanPadding, 0);
     }
-    a.head.assign(graph_head.begin(), graph_head.end());
-    a.length.assign(graph_length.begin(), graph_length.end());
-    a.head.resize(a.head.size() + engine::kFewArcs, 1);  // padding: node 1, length 0
-    a.length.resize(a.length.size() + engine::kFewArcs, 0);
-    assert(n >= 1 || graph_head.empty());
+    const auto* first_arc = reinterpret_cast<const int32_t*>(block + layout.point_offset);
+    const auto* head = reinterpret_cast<const typename W::Id*>(block + layout.head_offset);
+    const auto* length = reinterpret_cast<const typename W::Length*>(block + layout.length_offset);
+    assert(n >= 1 || layout.arcs == 0);
     a.improving_key.assign(arc_room + engine::kFilterSpill, 0);
     typename W::Id* id = nullptr;
     if constexpr (kIds32<W>) {
@@ -138,10 +131,11 @@ void prepareWidth(size_t n, size_t arc_room, const NetworkBounds& bounds, bool c
     } else {
         id = a.id.data();
     }
-    pointRunAtArrays(a, a.head.data(), a.length.data(), id);
+    pointRunAtArrays(a, first_arc, head, length, id);
 
     engine::RunArrays<W>& r = a.run;
-    r.fixed_slots = !mostNodesHaveOneDegree(n);
+    r.fixed_slots = layout.fixed_slots;
+    r.monotone = bounds.min_length >= 0;
     r.offset = 0;
     r.last_safe_key = std::numeric_limits<Key>::max();
     if constexpr (!kKeys64<W>) {
@@ -154,8 +148,9 @@ void prepareWidth(size_t n, size_t arc_room, const NetworkBounds& bounds, bool c
         if (checked) {
             WidthArrays<Keys64Of<W>>& f = arraysOf<Keys64Of<W>>();
             f.improving_key.assign(arc_room + engine::kFilterSpill, 0);
-            pointRunAtArrays(f, a.head.data(), a.length.data(), id);
+            pointRunAtArrays(f, first_arc, head, length, id);
             f.run.fixed_slots = r.fixed_slots;
+            f.run.monotone = r.monotone;
             f.run.offset = 0;
         }
     }
@@ -245,12 +240,6 @@ void runFromSource() {
 
 EngineWidths engineWidthsInUse() { return widths_in_use; }
 
-void forceEngineWidths(const EngineWidths* widths) {
-    widths_forced = widths != nullptr;
-    if (widths != nullptr) forced_widths = *widths;
-    resetEngine();
-}
-
 void resetEngine() { engine_prepared = false; }
 
 void setShadowFrom(int64_t heap_size) {
@@ -259,13 +248,17 @@ void setShadowFrom(int64_t heap_size) {
 }
 
 void prepareEngine() {
-    const size_t n = num_nodes > 0 ? static_cast<size_t>(num_nodes) : 0;
-    int32_t max_degree = 0;
-    for (size_t u = 1; u < point.size() && u <= n; ++u) max_degree = std::max(max_degree, point[u] - point[u - 1]);
-    const size_t arc_room = static_cast<size_t>(max_degree) + 1;
-    const NetworkBounds bounds = networkBounds();
-    widths_in_use = widths_forced ? forced_widths : narrowestWidths(bounds);
-    const bool checked = keysChecked(widths_in_use, bounds);
+    const ArcLayout layout = planArcLayout();
+    own_block.assign(layout.bytes, 0);
+    writeArcLayout(layout, own_block.data());
+    prepareEngineOver(layout, own_block.data());
+}
+
+void prepareEngineOver(const ArcLayout& layout, const void* block) {
+    const size_t n = static_cast<size_t>(layout.nodes);
+    const size_t arc_room = static_cast<size_t>(layout.max_degree) + 1;
+    widths_in_use = layout.widths;
+    const bool checked = keysChecked(widths_in_use, layout.bounds);
 
     improving_head.assign(arc_room + engine::kFilterSpill, 0);
     d.assign(n, M);
@@ -278,10 +271,31 @@ void prepareEngine() {
     forEachWidth([&](auto width, const EngineWidths&) { releaseWidth<decltype(width)>(); });
     heap_low.clear();
     forEachWidth([&](auto width, const EngineWidths& w) {
-        if (w == widths_in_use) prepareWidth<decltype(width)>(n, arc_room, bounds, checked);
+        if (w == widths_in_use) prepareWidth<decltype(width)>(layout, static_cast<const unsigned char*>(block), checked);
     });
     engine_prepared = true;
     prepared_generation = network_generation;
+}
+
+void releaseEngine() {
+    forEachWidth([&](auto width, const EngineWidths&) { releaseWidth<decltype(width)>(); });
+    for (auto* v : {&improving_head, &settled}) *v = {};
+    for (auto* v : {&d, &H_key}) *v = {};
+    H = {};
+    heap_low = {};
+    own_block = {};
+    settled_count = 0;
+    heap_count = 0;
+    engine_prepared = false;
+}
+
+int64_t largestLabelOfLastRun() {
+    int64_t largest = 0;
+    forEachWidth([&](auto width, const EngineWidths& w) {
+        using W = decltype(width);
+        if (w == widths_in_use) largest = engine::largestSettledLabel(arraysOf<W>().run, deleted_node, settled_count);
+    });
+    return largest;
 }
 
 void heap() {

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <limits>
 
+#include "shortest_path.h"
 #include "state/program_state.h"
 
 NetworkBounds networkBounds() {
@@ -46,6 +47,21 @@ EngineWidths narrowestWidths(const NetworkBounds& bounds) {
         if (widthsFit(w, bounds)) return w;
     }
     return engineWidthChoices().back();
+}
+
+namespace {
+bool widths_forced = false;
+EngineWidths forced_widths{32, 64, 32};
+}  // namespace
+
+EngineWidths chosenWidths(const NetworkBounds& bounds) {
+    return widths_forced ? forced_widths : narrowestWidths(bounds);
+}
+
+void forceEngineWidths(const EngineWidths* widths) {
+    widths_forced = widths != nullptr;
+    if (widths != nullptr) forced_widths = *widths;
+    resetEngine();
 }
 
 std::string widthsName(const EngineWidths& w) {

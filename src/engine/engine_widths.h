@@ -72,6 +72,10 @@ bool keysChecked(const EngineWidths& widths, const NetworkBounds& bounds);
 // The narrowest widths that fit.
 EngineWidths narrowestWidths(const NetworkBounds& bounds);
 
+// The widths the engine takes for a network: the narrowest that fit, or
+// those a test forces (below).
+EngineWidths chosenWidths(const NetworkBounds& bounds);
+
 // kEngineWidths as a vector.
 const std::vector<EngineWidths>& engineWidthChoices();
 

@@ -41,6 +41,15 @@ int32_t findInShadowedHeap(const uint16_t* low, const int32_t* ids, int32_t coun
 // since the last resetEngine().
 void prepareEngine();
 
+// The same over an arc table laid out elsewhere (arc_layout.h), which the
+// runs read until the engine is prepared again or released: spc_sweep's
+// ranks share one per machine. The engine's other arrays are its own.
+struct ArcLayout;
+void prepareEngineOver(const ArcLayout& layout, const void* block);
+
+// Frees every array of the engine; the next run prepares it again.
+void releaseEngine();
+
 // With 32-bit ids, a run whose heap grows past this many nodes keeps the
 // low halves of the heap's ids beside it, and its scans read those. Tests
 // and benchmarks choose other sizes with setShadowFrom().
@@ -52,8 +61,13 @@ void setShadowFrom(int64_t heap_size);
 void resetEngine();
 
 // Shortest-path labels from user_source_node into d; adds the arcs it examines
-// to trivial_triple_comparisons and lists the nodes it reaches in settled.
+// to trivial_triple_comparisons and lists the nodes it reaches in settled,
+// with the sum of their labels in settled_sum.
 void heap();
+
+// The largest label of the nodes the last run reached (0 for a source that
+// reaches only itself). Worked out on demand: the console program never asks.
+int64_t largestLabelOfLastRun();
 
 // heap(), calling observe with the heap's ids at positions 1..count after
 // every heap operation: the source's insertion, each extraction with its

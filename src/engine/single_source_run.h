@@ -34,6 +34,7 @@ struct RunArrays {
     Key* label;           // by node; d itself for 64-bit keys
     Id* id;               // the heap's ids, positions 1..count
     Key* key;             // their keys; key[0] below every key
+    const int32_t* first_arc;  // the arcs of node u: first_arc[u-1] .. first_arc[u]
     const Id* head;       // the arc table, padded by kFewArcs slots
     const typename W::Length* length;
     int32_t* improving_head;  // the filter's list
@@ -44,6 +45,7 @@ struct RunArrays {
     // that extracts a node with a greater key stops (see runFrom).
     Key last_safe_key;
     bool fixed_slots;  // filter nodes with few arcs over fixed slots
+    bool monotone;     // no negative length: nodes leave the heap in order of their labels
     // 32-bit ids: the low halves of the heap's ids, kept once the heap holds
     // more than shadow_from nodes (see runFrom).
     uint16_t* low;
@@ -134,7 +136,7 @@ LoopEnd runLoop(const RunArrays<W>& a, RunProgress<Sum>& progress) {
     ids.id = id;
     if constexpr (kShadowed) ids.low = a.low;
     Key* const key = a.key;
-    const int32_t* const first_arc = point.data();
+    const int32_t* const first_arc = a.first_arc;
     const Id* const head = a.head;
     const typename W::Length* const length = a.length;
     int32_t* const improving_v = a.improving_head;
@@ -235,6 +237,21 @@ LoopEnd runLoop(const RunArrays<W>& a, RunProgress<Sum>& progress) {
     }
     progress = {count, reached_count, u, scans, sum};
     return end;
+}
+
+// The largest label of the nodes the last run extracted (last among them the
+// node `last`). Without negative lengths they leave the heap in order of
+// their labels, so it is the last one's. Worked out only when asked, after
+// the run: folded into the run, it cost the loop registers.
+template <typename W>
+int64_t largestSettledLabel(const RunArrays<W>& a, int32_t last, int32_t reached_count) {
+    using Key = typename W::Key;
+    Key largest = a.label[last - 1];
+    if (!a.monotone) {
+        const int32_t* const reached = settled.data();
+        for (int32_t i = 0; i < reached_count; ++i) largest = std::max(largest, a.label[reached[i] - 1]);
+    }
+    return int64_t{largest} - a.offset;
 }
 
 // The run from user_source_node. With 32-bit keys the labels are the run's

@@ -28,11 +28,12 @@ void sweepSources(const std::function<void(int32_t)>& after_source) {
     const int32_t n = num_nodes;
     trivial_triple_comparisons = 0;
     nontrivial_triple_comparisons = 0;
-    for (int32_t s = 1; s <= n; ++s) {
-        user_source_node = s;
+    // A 64-bit count, so that a network of 2^31 - 1 nodes ends too.
+    for (int64_t s = 1; s <= n; ++s) {
+        user_source_node = static_cast<int32_t>(s);
         heap();
         one_to_all_distance[static_cast<size_t>(s) - 1] = settled_sum;
-        if (after_source) after_source(s);
+        if (after_source) after_source(static_cast<int32_t>(s));
     }
 }
 

@@ -1,0 +1,77 @@
+#include "arc_layout.h"
+
+#include <algorithm>
+#include <cassert>
+#include <cstring>
+#include <vector>
+
+#include "arc_filters.h"
+#include "state/aligned_vector.h"
+#include "state/program_state.h"
+
+namespace {
+
+size_t onCacheLine(size_t bytes) { return (bytes + kCacheLine - 1) / kCacheLine * kCacheLine; }
+
+// True when at least nine in ten of the n nodes have the same out-degree.
+bool mostNodesHaveOneDegree(size_t n) {
+    std::vector<int64_t> with_degree(engine::kFewArcs + 2, 0);  // the last counts all larger degrees
+    for (size_t u = 1; u < point.size() && u <= n; ++u) {
+        ++with_degree[static_cast<size_t>(std::min(point[u] - point[u - 1], engine::kFewArcs + 1))];
+    }
+    const int64_t most = *std::max_element(with_degree.begin(), with_degree.end());
+    return 10 * most >= 9 * static_cast<int64_t>(n);
+}
+
+// The arcs' values in a narrower type: the widths were chosen so that they fit.
+template <typename T>
+void writeNarrowed(const std::vector<int32_t>& values, T padding, void* out) {
+    T* to = static_cast<T*>(out);
+    for (size_t e = 0; e < values.size(); ++e) to[e] = static_cast<T>(values[e]);
+    std::fill(to + values.size(), to + values.size() + engine::kFewArcs, padding);
+}
+
+}  // namespace
+
+ArcLayout planArcLayout() {
+    ArcLayout layout;
+    const size_t n = num_nodes > 0 ? static_cast<size_t>(num_nodes) : 0;
+    layout.nodes = static_cast<int64_t>(n);
+    layout.arcs = static_cast<int64_t>(graph_head.size());
+    for (size_t u = 1; u < point.size() && u <= n; ++u) {
+        layout.max_degree = std::max(layout.max_degree, point[u] - point[u - 1]);
+    }
+    layout.bounds = networkBounds();
+    layout.widths = chosenWidths(layout.bounds);
+    layout.fixed_slots = !mostNodesHaveOneDegree(n);
+    // The arrays the runs read past a node's last arc are padded by kFewArcs
+    // slots (head 1, length 0).
+    const size_t padded = graph_head.size() + engine::kFewArcs;
+    layout.point_offset = 0;
+    layout.head_offset = onCacheLine((n + 1) * sizeof(int32_t));
+    layout.length_offset = layout.head_offset + onCacheLine(padded * static_cast<size_t>(layout.widths.id_bits / 8));
+    layout.bytes = layout.length_offset + onCacheLine(padded * static_cast<size_t>(layout.widths.length_bits / 8));
+    return layout;
+}
+
+void writeArcLayout(const ArcLayout& layout, void* block) {
+    assert(reinterpret_cast<uintptr_t>(block) % kCacheLine == 0);
+    assert(point.size() == static_cast<size_t>(layout.nodes) + 1 || (layout.nodes == 0 && point.size() <= 1));
+    auto* base = static_cast<unsigned char*>(block);
+    const size_t point_bytes = static_cast<size_t>(layout.nodes + 1) * sizeof(int32_t);
+    if (point.size() == static_cast<size_t>(layout.nodes) + 1) {
+        std::memcpy(base + layout.point_offset, point.data(), point_bytes);
+    } else {
+        std::memset(base + layout.point_offset, 0, point_bytes);
+    }
+    if (layout.widths.id_bits == 16) {
+        writeNarrowed<uint16_t>(graph_head, 1, base + layout.head_offset);
+    } else {
+        writeNarrowed<int32_t>(graph_head, 1, base + layout.head_offset);
+    }
+    if (layout.widths.length_bits == 16) {
+        writeNarrowed<int16_t>(graph_length, 0, base + layout.length_offset);
+    } else {
+        writeNarrowed<int32_t>(graph_length, 0, base + layout.length_offset);
+    }
+}
