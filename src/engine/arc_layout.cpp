@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "arc_filters.h"
+#include "heap_scans.h"
 #include "state/aligned_vector.h"
 #include "state/program_state.h"
 
@@ -52,6 +53,19 @@ ArcLayout planArcLayout() {
     layout.length_offset = layout.head_offset + onCacheLine(padded * static_cast<size_t>(layout.widths.id_bits / 8));
     layout.bytes = layout.length_offset + onCacheLine(padded * static_cast<size_t>(layout.widths.length_bits / 8));
     return layout;
+}
+
+uint64_t engineOwnBytes(const ArcLayout& layout) {
+    const uint64_t n = static_cast<uint64_t>(layout.nodes);
+    const uint64_t heap = n + 1 + engine::kScanPadding;
+    const uint64_t lists = static_cast<uint64_t>(layout.max_degree) + 1 + engine::kFilterSpill;
+    // d, H, H_key, settled and the filters' heads, in every width.
+    uint64_t bytes = 8 * n + 4 * heap + 8 * (n + 2) + 4 * n + 4 * lists;
+    const uint64_t key = static_cast<uint64_t>(layout.widths.key_bits / 8);
+    if (key == 4) bytes += 4 * n + 4 * (n + 2);  // the width's own labels and keys
+    bytes += 2 * heap;                           // 16-bit ids, or the low halves of 32-bit ones
+    bytes += (key + 8) * lists;                  // the filters' keys, and the fallback's
+    return bytes;
 }
 
 void writeArcLayout(const ArcLayout& layout, void* block) {

@@ -30,3 +30,7 @@ ArcLayout planArcLayout();
 // Writes the loaded network's arc table into block, which holds
 // layout.bytes bytes and starts on a cache line.
 void writeArcLayout(const ArcLayout& layout, void* block);
+
+// Bytes of the engine's own arrays (labels, heap, settled list, the
+// filters' lists) for a network of this layout, besides the block.
+uint64_t engineOwnBytes(const ArcLayout& layout);

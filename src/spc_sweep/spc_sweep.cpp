@@ -4,9 +4,11 @@
 #include <string>
 #include <vector>
 
+#include "sweep_estimate.h"
 #include "sweep_network.h"
 #include "sweep_options.h"
 #include "sweep_ranks.h"
+#include "sweep_signals.h"
 
 namespace {
 
@@ -17,18 +19,31 @@ const char* const kHelp =
     "Run it under mpiexec -n P or srun to spread the work over P ranks; alone it runs as\n"
     "one process.\n"
     "\n"
-    "  --repetitions R   sweeps per network (default 4, as spc_heap1)\n"
-    "  --checkpoint DIR  record every finished block of sources in DIR, so that the same\n"
-    "                    command after a crash goes on where it stopped\n"
-    "  --log FILE        the run log (default spc_heap_output.txt)\n"
+    "  --repetitions R    sweeps per network (default 4, as spc_heap1)\n"
+    "  --checkpoint DIR   record every finished chunk of sources in DIR, so that the same\n"
+    "                     command after a crash or a stop goes on where it stopped; a\n"
+    "                     completed network leaves a record there, and the same command\n"
+    "                     reports it again without sweeping\n"
+    "  --log FILE         the run log (default spc_heap_output.txt)\n"
+    "  --per-source FILE  write every source's figures (nodes reached, sum and largest of\n"
+    "                     the distances) to FILE; %n in FILE stands for the network's file\n"
+    "                     name, and is needed with several networks\n"
+    "  --json FILE        append one JSON record per completed network to FILE@JSON@\n"
+    "  --progress SECONDS a progress line every SECONDS when standard error is no\n"
+    "                     terminal (default 600; 0: none)\n"
+    "  --estimate SECONDS sweep nothing: spend about SECONDS of processor time per rank on\n"
+    "                     runs from a sample of sources, and predict the time of the sweep\n"
+    "  --ranks P[,P...]   with --estimate: the rank counts to predict the wall-clock time for\n"
     "\n"
     "Exit status: 0 when every network was swept and logged, 1 when one was not, 2 on bad\n"
-    "usage.\n";
+    "usage, 75 when a signal (SIGTERM, SIGINT, SIGUSR1) stopped the run: the same command\n"
+    "then resumes it from the checkpoint.\n";
 
 }  // namespace
 
 int main(int argc, char** argv) {
     startRanks(&argc, &argv);
+    catchInterruptions();
     const bool rank_zero = myRank() == 0;
     SweepOptions options;
     const std::string why = parseSweepOptions(std::vector<std::string>(argv + 1, argv + argc), options);
@@ -37,12 +52,21 @@ int main(int argc, char** argv) {
         if (rank_zero) std::fprintf(stderr, "spc_sweep: %s\n%s\n", why.c_str(), kSweepUsage);
         status = 2;
     } else if (options.help) {
-        if (rank_zero) std::printf("%s\n\n%s", kSweepUsage, kHelp);
+        if (rank_zero) {
+            std::string help = kHelp;
+            help.replace(help.find("@JSON@"), 6,
+                         jsonRecordsBuilt() ? "" : "\n                     (not in this build: made without a JSON library)");
+            std::printf("%s\n\n%s", kSweepUsage, help.c_str());
+        }
     } else {
         for (const std::string& name : options.networks) {
-            if (!sweepNetwork(name, options)) status = 1;
+            const bool ok = options.estimate_seconds > 0 ? estimateNetwork(name, options)
+                                                         : sweepNetwork(name, options) == NetworkResult::swept;
+            if (!ok) status = 1;
         }
     }
+    std::fflush(nullptr);
+    if (rank_zero && std::ferror(stdout)) status = status == 0 ? 1 : status;
     stopRanks();
     return status;
 }

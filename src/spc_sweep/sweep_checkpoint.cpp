@@ -1,23 +1,14 @@
 #include "sweep_checkpoint.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <array>
-#include <chrono>
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <iterator>
+#include <limits>
 #include <sstream>
 
 #include "report/report.h"
 
 namespace {
-
-constexpr uint64_t kSyncEveryNs = 2000000000u;
 
 struct Fnv {
     uint64_t hash = 14695981039346656037u;
@@ -35,52 +26,71 @@ std::string hex(uint64_t value, int digits) {
     return text;
 }
 
-std::string withCrc(const std::string& body) { return body + " crc " + hex(crc32(body), 8) + "\n"; }
-
 std::string headerBody(const CheckpointHeader& h) {
-    return "spc_sweep checkpoint 1 nodes " + std::to_string(h.network.nodes) + " arcs " +
+    return "spc_sweep checkpoint 2 nodes " + std::to_string(h.network.nodes) + " arcs " +
            std::to_string(h.network.arcs) + " hash " + hex(h.network.hash, 16) + " repetitions " +
-           std::to_string(h.repetitions) + " block " + std::to_string(h.block_size);
+           std::to_string(h.repetitions);
 }
 
-// Splits "BODY crc XXXXXXXX" and checks the CRC; false when it fails.
-bool checkedBody(const std::string& line, std::string& body) {
-    const size_t at = line.rfind(" crc ");
-    if (at == std::string::npos || line.size() != at + 13) return false;
-    body = line.substr(0, at);
-    return hex(crc32(body), 8) == line.substr(at + 5);
+std::string namePrefix(const std::string& dir, const CheckpointHeader& h) {
+    return dir + "/spc_sweep-n" + std::to_string(h.network.nodes) + "-m" + std::to_string(h.network.arcs) + "-" +
+           hex(h.network.hash, 16) + "-r" + std::to_string(h.repetitions);
 }
 
-bool parseInt128(const std::string& text, int128& out) {
-    size_t i = 0;
-    const bool negative = !text.empty() && text[0] == '-';
-    if (negative) i = 1;
-    if (i == text.size() || text.size() > 41) return false;
+// A decimal integer in lo..hi, nothing else.
+bool parseInt(const std::string& text, int128 lo, int128 hi, int128& out) {
+    size_t i = text.size() > 1 && text[0] == '-' ? 1 : 0;
+    if (i == text.size() || text.size() - i > 39) return false;
     int128 value = 0;
     for (; i < text.size(); ++i) {
         if (text[i] < '0' || text[i] > '9') return false;
-        value = value * 10 + (text[i] - '0');
+        value = value * 10 + (text[i] - '0');  // 39 digits stay below 2^127
     }
-    out = negative ? -value : value;
+    out = text[0] == '-' ? -value : value;
+    return out >= lo && out <= hi;
+}
+
+template <typename T>
+bool take(std::istringstream& in, int128 lo, int128 hi, T& out) {
+    std::string word;
+    int128 value = 0;
+    if (!(in >> word) || !parseInt(word, lo, hi, value)) return false;
+    out = static_cast<T>(value);
     return true;
 }
 
-// "unit U sum S scans A ns T" into a record.
-bool parseRecordBody(const std::string& body, UnitRecord& record) {
+bool takeWord(std::istringstream& in, const char* expected) {
+    std::string word;
+    return in >> word && word == expected;
+}
+
+constexpr int128 kLongestTime = int128{1} << 62;       // ns: about 146 years
+constexpr int128 kLargestLabel = int128{1} << 62;      // a walk of 2^31 arcs of 2^31
+constexpr int128 kLargestSum = kLargestLabel << 31;    // 2^31 nodes of that
+
+// "run REP FIRST LAST ns T sources ..." into a record, every value within
+// what a run of this network can give.
+bool parseRecordBody(const std::string& body, const CheckpointHeader& h, ChunkRecord& r) {
     std::istringstream in(body);
-    std::string unit_word, sum_word, scans_word, ns_word, sum_text;
-    long long unit = 0, scans = 0;
-    unsigned long long ns = 0;
-    if (!(in >> unit_word >> unit >> sum_word >> sum_text >> scans_word >> scans >> ns_word >> ns)) return false;
+    const int128 n = h.network.nodes;
+    int32_t repetition = 0;
+    if (!takeWord(in, "run") || !take(in, 1, h.repetitions, repetition) || !take(in, 1, n, r.chunk.first) ||
+        !take(in, r.chunk.first, std::min<int128>(n, r.chunk.first + kLargestChunk - 1), r.chunk.last) ||
+        !takeWord(in, "ns") || !take(in, 0, kLongestTime, r.cpu_ns) || !takeWord(in, "sources")) {
+        return false;
+    }
+    r.chunk.repetition = repetition - 1;
+    r.sources.assign(static_cast<size_t>(r.chunk.sources()), {});
+    for (SourceFigures& f : r.sources) {
+        if (!take(in, 1, n, f.reached) || !take(in, -kLargestSum, kLargestSum, f.sum) ||
+            !take(in, 0, kLargestLabel, f.largest) || !take(in, 0, h.network.arcs, f.scans)) {
+            return false;
+        }
+        if (f.reached == 1 && (f.sum != 0 || f.largest != 0)) return false;  // the source alone: label 0
+    }
     std::string rest;
-    if (in >> rest) return false;
-    if (unit_word != "unit" || sum_word != "sum" || scans_word != "scans" || ns_word != "ns") return false;
-    if (!parseInt128(sum_text, record.sum) || scans < 0) return false;
-    record.unit = unit;
-    record.scans = scans;
-    record.cpu_ns = ns;
-    record.rank = -1;
-    return true;
+    r.rank = -1;
+    return !(in >> rest);
 }
 
 // What a header names, for the message that refuses it.
@@ -88,7 +98,7 @@ std::string headerSays(const std::string& body) {
     std::istringstream in(body);
     std::string word, said;
     while (in >> word) {
-        if (word == "nodes" || word == "arcs" || word == "repetitions" || word == "block") {
+        if (word == "nodes" || word == "arcs" || word == "repetitions") {
             std::string value;
             in >> value;
             said += (said.empty() ? "" : ", ") + word + " " + value;
@@ -97,20 +107,72 @@ std::string headerSays(const std::string& body) {
     return said.empty() ? "no header of spc_sweep" : said;
 }
 
-uint64_t monotonicNs() {
-    const auto now = std::chrono::steady_clock::now().time_since_epoch();
-    return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(now).count());
-}
-
-std::string writeAll(int fd, const std::string& text) {
-    size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return std::strerror(n < 0 ? errno : EIO);
-        done += static_cast<size_t>(n);
+// The lines of a file read in pieces: each with where it starts, whether a
+// newline ended it and whether it was longer than kLongestLine (then only
+// its start is kept).
+class LineReader {
+public:
+    explicit LineReader(const ReadAt& read) : read_(read) {}
+    bool next(std::string& line, uint64_t& at, bool& ended, bool& too_long) {
+        line.clear();
+        at = offset_;
+        too_long = false;
+        for (;;) {
+            if (pos_ == len_ && !refill()) {
+                ended = false;
+                return !line.empty() || too_long;
+            }
+            const char* start = buffer_.data() + pos_;
+            const void* newline = std::memchr(start, '\n', len_ - pos_);
+            const size_t piece = newline ? static_cast<size_t>(static_cast<const char*>(newline) - start) : len_ - pos_;
+            if (line.size() + piece > kLongestLine) {
+                too_long = true;
+            } else {
+                line.append(start, piece);
+            }
+            pos_ += piece;
+            offset_ += piece;
+            if (newline) {
+                ++pos_;
+                ++offset_;
+                ended = true;
+                return true;
+            }
+        }
     }
-    return {};
+    bool failed() const { return failed_; }
+
+private:
+    bool refill() {
+        const int64_t got = read_(file_offset_, buffer_.data(), buffer_.size());
+        if (got < 0) failed_ = true;
+        pos_ = 0;
+        len_ = got > 0 ? static_cast<size_t>(got) : 0;
+        file_offset_ += len_;
+        return len_ > 0;
+    }
+    const ReadAt& read_;
+    std::array<char, 65536> buffer_{};
+    size_t pos_ = 0, len_ = 0;
+    uint64_t file_offset_ = 0, offset_ = 0;
+    bool failed_ = false;
+};
+
+bool isMarkAt(const std::string& body, uint64_t at) { return body == "synced " + std::to_string(at); }
+
+// Where the last mark ends: everything before it was on the disk.
+uint64_t lastMarkEnd(const ReadAt& read) {
+    LineReader lines(read);
+    std::string line, body;
+    uint64_t at = 0, end = 0;
+    bool ended = false, too_long = false;
+    while (lines.next(line, at, ended, too_long)) {
+        if (ended && !too_long && line.compare(0, 7, "synced ") == 0 && checkedBody(line, body) &&
+            isMarkAt(body, at)) {
+            end = at + line.size() + 1;
+        }
+    }
+    return end;
 }
 
 }  // namespace
@@ -130,6 +192,15 @@ uint32_t crc32(const std::string& text) {
     return c ^ 0xffffffffu;
 }
 
+std::string withCrc(const std::string& body) { return body + " crc " + hex(crc32(body), 8) + "\n"; }
+
+bool checkedBody(const std::string& line, std::string& body) {
+    const size_t at = line.rfind(" crc ");
+    if (at == std::string::npos || line.size() != at + 13) return false;
+    body = line.substr(0, at);
+    return hex(crc32(body), 8) == line.substr(at + 5);
+}
+
 NetworkFingerprint fingerprintLoadedNetwork() {
     Fnv f;
     f.add(static_cast<uint64_t>(num_nodes), 8);
@@ -141,129 +212,76 @@ NetworkFingerprint fingerprintLoadedNetwork() {
 }
 
 std::string checkpointPath(const std::string& dir, const CheckpointHeader& h) {
-    return dir + "/spc_sweep-n" + std::to_string(h.network.nodes) + "-m" + std::to_string(h.network.arcs) + "-" +
-           hex(h.network.hash, 16) + "-r" + std::to_string(h.repetitions) + ".checkpoint";
+    return namePrefix(dir, h) + ".checkpoint";
 }
+std::string finishedPath(const std::string& dir, const CheckpointHeader& h) { return namePrefix(dir, h) + ".done"; }
 
 std::string headerLine(const CheckpointHeader& header) { return withCrc(headerBody(header)); }
 
-std::string recordLine(const UnitRecord& r) {
-    return withCrc("unit " + std::to_string(r.unit) + " sum " + formatInteger(r.sum) + " scans " +
-                   std::to_string(r.scans) + " ns " + std::to_string(r.cpu_ns));
+std::string recordLine(const ChunkRecord& r) {
+    std::string body = "run " + std::to_string(int64_t{r.chunk.repetition} + 1) + " " + std::to_string(r.chunk.first) +
+                       " " + std::to_string(r.chunk.last) + " ns " + std::to_string(r.cpu_ns) + " sources";
+    for (const SourceFigures& f : r.sources) {
+        body += " " + std::to_string(f.reached) + " " + formatInteger(f.sum) + " " + std::to_string(f.largest) + " " +
+                std::to_string(f.scans);
+    }
+    return withCrc(body);
 }
 
-std::string parseCheckpoint(const std::string& text, const CheckpointHeader& expected, CheckpointContents& contents) {
-    contents = {};
+std::string markLine(uint64_t at) { return withCrc("synced " + std::to_string(at)); }
+
+std::string readCheckpoint(const ReadAt& read, const CheckpointHeader& expected, const RecordSink& sink,
+                           CheckpointScan& scan) {
+    scan = {};
+    const uint64_t synced_end = lastMarkEnd(read);
+    LineReader lines(read);
+    std::string line, body;
+    uint64_t at = 0;
+    bool ended = false, too_long = false;
     const std::string header = headerLine(expected);
-    const size_t header_end = text.find('\n');
-    if (header_end == std::string::npos) {
-        // Empty, or a header cut short while it was written: start afresh.
-        if (header.compare(0, text.size(), text) != 0) return "it is not a checkpoint of spc_sweep";
-        contents.dropped_tail = !text.empty();
+    if (!lines.next(line, at, ended, too_long)) return lines.failed() ? "it cannot be read" : "";
+    if (!ended) {  // a header cut short while it was written: start afresh
+        if (too_long || header.compare(0, line.size(), line) != 0) return "it is not a checkpoint of spc_sweep";
+        scan.dropped_tail = true;
         return {};
     }
-    std::string body;
-    if (!checkedBody(text.substr(0, header_end), body)) return "its header line is damaged";
+    if (too_long || !checkedBody(line, body)) return "its header line is damaged";
+    if (body.compare(0, 23, "spc_sweep checkpoint 1 ") == 0) {
+        return "it was written by an earlier spc_sweep, whose checkpoints this one does not read";
+    }
     if (body != headerBody(expected)) {
         return "it belongs to another network or repetition count (its header says " + headerSays(body) + ")";
     }
-    const SweepPlan plan = planSweep(static_cast<int32_t>(expected.network.nodes), expected.repetitions);
-    std::vector<int64_t> seen(static_cast<size_t>(plan.units()), -1);  // index of each unit's record
-    contents.good_bytes = header_end + 1;
-    size_t start = header_end + 1;
-    for (int64_t line_number = 2; start < text.size(); ++line_number) {
-        const size_t end = text.find('\n', start);
-        if (end == std::string::npos) {  // cut short by a crash
-            contents.dropped_tail = true;
-            break;
+    scan.good_bytes = line.size() + 1;
+    for (int64_t number = 2; lines.next(line, at, ended, too_long); ++number) {
+        const bool intact = ended && !too_long && checkedBody(line, body);
+        if (!intact) {
+            if (at < synced_end) return "line " + std::to_string(number) + " is damaged";
+            scan.dropped_tail = true;  // after the last mark: not yet on the disk when it was cut
+            return lines.failed() ? "it cannot be read" : "";
         }
-        UnitRecord record;
-        const bool last = end + 1 == text.size();
-        const bool good = checkedBody(text.substr(start, end - start), body) && parseRecordBody(body, record) &&
-                          record.unit >= 0 && record.unit < plan.units();
-        if (!good) {
-            if (last) {
-                contents.dropped_tail = true;
-                break;
-            }
-            return "line " + std::to_string(line_number) + " is damaged";
-        }
-        int64_t& index = seen[static_cast<size_t>(record.unit)];
-        if (index >= 0) {
-            const UnitRecord& before = contents.records[static_cast<size_t>(index)];
-            if (before.sum != record.sum || before.scans != record.scans) {
-                return "line " + std::to_string(line_number) + " records unit " + std::to_string(record.unit) +
-                       " again with other figures";
-            }
+        ChunkRecord record;
+        if (body.compare(0, 7, "synced ") == 0) {
+            if (!isMarkAt(body, at)) return "line " + std::to_string(number) + " is damaged";
+        } else if (parseRecordBody(body, expected, record)) {
+            const std::string refused = sink(record, number);
+            if (!refused.empty()) return "line " + std::to_string(number) + ": " + refused;
+            ++scan.records;
         } else {
-            index = static_cast<int64_t>(contents.records.size());
-            contents.records.push_back(record);
+            return "line " + std::to_string(number) + " is damaged (it holds what no run writes)";
         }
-        contents.good_bytes = end + 1;
-        start = end + 1;
+        scan.good_bytes = at + line.size() + 1;
     }
-    return {};
+    return lines.failed() ? "it cannot be read" : "";
 }
 
-std::string readCheckpoint(const std::string& path, const CheckpointHeader& expected, CheckpointContents& contents) {
-    contents = {};
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) {
-        if (errno == ENOENT) return {};
-        return std::strerror(errno);
-    }
-    if (!S_ISREG(st.st_mode)) return "it is not a regular file";
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return "it cannot be read";
-    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad()) return "it cannot be read";
-    return parseCheckpoint(text, expected, contents);
-}
-
-std::string CheckpointWriter::open(const std::string& path, const CheckpointHeader& header, uint64_t good_bytes) {
-    path_ = path;
-    fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    if (fd_ < 0) return std::strerror(errno);
-    if (::ftruncate(fd_, static_cast<off_t>(good_bytes)) != 0) return std::strerror(errno);
-    if (good_bytes == 0) {
-        const std::string error = writeAll(fd_, headerLine(header));
-        if (!error.empty()) return error;
-    }
-    return sync();
-}
-
-std::string CheckpointWriter::append(const UnitRecord& record) {
-    const std::string error = writeAll(fd_, recordLine(record));
-    if (!error.empty()) return error;
-    unsynced_ = true;
-    return syncIfDue();
-}
-
-std::string CheckpointWriter::syncIfDue() {
-    if (fd_ < 0 || !unsynced_ || monotonicNs() - last_sync_ns_ < kSyncEveryNs) return {};
-    return sync();
-}
-
-std::string CheckpointWriter::sync() {
-    if (::fdatasync(fd_) != 0) return std::strerror(errno);
-    last_sync_ns_ = monotonicNs();
-    unsynced_ = false;
-    return {};
-}
-
-std::string CheckpointWriter::close(bool remove) {
-    std::string error;
-    if (fd_ >= 0) {
-        if (!remove) error = sync();
-        if (::close(fd_) != 0 && error.empty()) error = std::strerror(errno);
-        fd_ = -1;
-    }
-    if (remove && !path_.empty() && ::unlink(path_.c_str()) != 0 && errno != ENOENT && error.empty()) {
-        error = std::strerror(errno);
-    }
-    return error;
-}
-
-CheckpointWriter::~CheckpointWriter() {
-    if (fd_ >= 0) close(false);
+std::string readCheckpointText(const std::string& text, const CheckpointHeader& expected, const RecordSink& sink,
+                               CheckpointScan& scan) {
+    const ReadAt read = [&](uint64_t offset, char* to, size_t size) -> int64_t {
+        if (offset >= text.size()) return 0;
+        const size_t n = std::min<size_t>(size, text.size() - offset);
+        std::memcpy(to, text.data() + offset, n);
+        return static_cast<int64_t>(n);
+    };
+    return readCheckpoint(read, expected, sink, scan);
 }

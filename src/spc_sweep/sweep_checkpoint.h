@@ -1,25 +1,29 @@
 // spc_sweep's checkpoint: one file per network and repetition count, named
-// by the network's fingerprint, that records each finished unit of work, so
-// that a run cut short can be resumed.
+// by the network's fingerprint, that records every finished chunk so that a
+// run cut short can be resumed (on any number of ranks).
 //
-// The file is text: a header line, then one line per unit, each ending with
-// the CRC-32 of the rest of its line:
+// The file is text: a header line, then one line per chunk with the figures
+// of each of its sources, and after every sync a mark; every line ends with
+// the CRC-32 of the rest of it:
 //
-//   spc_sweep checkpoint 1 nodes N arcs M hash H repetitions R block B crc C
-//   unit U sum S scans A ns T crc C
+//   spc_sweep checkpoint 2 nodes N arcs M hash H repetitions R crc C
+//   run REP FIRST LAST ns T sources REACHED SUM LARGEST SCANS ... crc C
+//   synced BYTES crc C
 //
-// Lines are appended whole with one write each, and the file is synced at
-// least every two seconds. A line cut short or damaged at the end of the file
-// is what a crash leaves: it is dropped and its unit run again. Damage
-// anywhere else, or a header of another network, repetition count or block
-// size, refuses the file, which is then left as it is.
+// A mark is written once everything before it is on the disk, and BYTES is
+// where it starts. After a crash of the machine, anything after the last
+// mark may be cut short, lost or zeroed: from the first damaged line on,
+// it is dropped and run again. Damage before the last mark, a line no run
+// could have written (a value out of range, sources recorded twice,
+// repetitions that disagree), or a header of another network or repetition
+// count refuses the file, which is then left as it is.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
-#include <vector>
 
-#include "sweep_blocks.h"
+#include "sweep_tally.h"
 
 struct NetworkFingerprint {
     int64_t nodes = 0;
@@ -34,53 +38,46 @@ NetworkFingerprint fingerprintLoadedNetwork();
 struct CheckpointHeader {
     NetworkFingerprint network;
     int repetitions = 0;
-    int32_t block_size = 0;
 };
 
-// The file of this network and repetition count in dir.
+// The checkpoint of this network and repetition count in dir, and the record
+// its run leaves when complete.
 std::string checkpointPath(const std::string& dir, const CheckpointHeader& header);
+std::string finishedPath(const std::string& dir, const CheckpointHeader& header);
 
 std::string headerLine(const CheckpointHeader& header);
-std::string recordLine(const UnitRecord& record);
+std::string recordLine(const ChunkRecord& record);
+std::string markLine(uint64_t at);
 
 // CRC-32 (the polynomial of zip and PNG) of the text.
 uint32_t crc32(const std::string& text);
+// "BODY crc XXXXXXXX\n" for BODY.
+std::string withCrc(const std::string& body);
+// BODY of such a line (newline removed) when its CRC holds.
+bool checkedBody(const std::string& line, std::string& body);
 
-struct CheckpointContents {
-    std::vector<UnitRecord> records;
-    uint64_t good_bytes = 0;  // the length of the file up to its last good line
+// Reads `size` bytes at `offset` into `to`; returns how many, 0 at the end, -1
+// on an error.
+using ReadAt = std::function<int64_t(uint64_t offset, char* to, size_t size)>;
+
+// Takes each record read back, with its line number; returns an empty string
+// or why the file must be refused.
+using RecordSink = std::function<std::string(const ChunkRecord& record, int64_t line)>;
+
+struct CheckpointScan {
+    int64_t records = 0;
+    uint64_t good_bytes = 0;  // the file up to its last good line: the rest is a tail to drop
     bool dropped_tail = false;
 };
 
-// Reads a checkpoint's text against the header it must have. Returns an
-// empty string, or why the file is refused.
-std::string parseCheckpoint(const std::string& text, const CheckpointHeader& expected, CheckpointContents& contents);
+// Lines longer than this are damage: a record holds at most kLargestChunk sources.
+constexpr size_t kLongestLine = 16384;
 
-// An open checkpoint file that records units as they finish.
-struct CheckpointWriter {
-    // Opens path (creating it with its header when absent), first cutting off
-    // whatever follows good_bytes. Returns an empty string or the error.
-    std::string open(const std::string& path, const CheckpointHeader& header, uint64_t good_bytes);
-    // Appends the record; syncs when the last sync is two seconds old.
-    // Returns an empty string or the error.
-    std::string append(const UnitRecord& record);
-    // Syncs what was appended since the last sync when that is two seconds
-    // old: called while the run waits, so that no record stays unsynced.
-    std::string syncIfDue();
-    // Syncs and closes; with remove, deletes the file (also when it was closed
-    // before).
-    std::string close(bool remove);
-    bool isOpen() const { return fd_ >= 0; }
-    ~CheckpointWriter();
+// Reads a checkpoint against the header it must have, handing every good
+// record to sink. Returns an empty string, or why the file is refused.
+std::string readCheckpoint(const ReadAt& read, const CheckpointHeader& expected, const RecordSink& sink,
+                           CheckpointScan& scan);
 
-private:
-    std::string sync();
-    int fd_ = -1;
-    bool unsynced_ = false;
-    std::string path_;
-    uint64_t last_sync_ns_ = 0;
-};
-
-// Reads the checkpoint at path for the header given: no file means no
-// records. Returns an empty string or why it is refused.
-std::string readCheckpoint(const std::string& path, const CheckpointHeader& expected, CheckpointContents& contents);
+// The same over text in memory.
+std::string readCheckpointText(const std::string& text, const CheckpointHeader& expected, const RecordSink& sink,
+                               CheckpointScan& scan);

@@ -1,36 +1,145 @@
 #include "sweep_network.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <deque>
 #include <filesystem>
 #include <fstream>
-#include <iostream>
-#include <vector>
+#include <new>
 
-#include "engine/shortest_path.h"
+#include "checkpoint_file.h"
+#include "compute_thread.h"
+#include "engine/arc_layout.h"
 #include "loader/network_loader.h"
-#include "report/report.h"
-#include "sweep/progress_line.h"
-#include "sweep_blocks.h"
-#include "sweep_checkpoint.h"
+#include "network_finish.h"
+#include "state/program_state.h"
+#include "sweep_coordinator.h"
+#include "sweep_outputs.h"
 #include "sweep_ranks.h"
+#include "sweep_signals.h"
+#include "sweep_worker.h"
 
 namespace {
+
+// Every output the run will write, before the network is read: a problem
+// found now costs nothing, one found after the sweep costs the sweep.
+std::string checkOutputs(const std::string& name, const SweepOptions& o) {
+    std::string why = checkAppendable(o.log_file);
+    if (!why.empty()) return "the run log " + o.log_file + " cannot be written: " + why;
+    if (!o.checkpoint_dir.empty()) {
+        why = checkDirectory(o.checkpoint_dir);
+        if (!why.empty()) return "the checkpoint directory " + o.checkpoint_dir + " cannot be written: " + why;
+    }
+    if (!o.per_source.empty()) {
+        const std::string path = perSourcePath(o.per_source, name);
+        why = checkReplaceable(path);
+        if (!why.empty()) return "the per-source file " + path + " cannot be written: " + why;
+    }
+    if (!o.json_file.empty()) {
+        why = checkAppendable(o.json_file);
+        if (!why.empty()) return "the JSON record file " + o.json_file + " cannot be written: " + why;
+    }
+    return {};
+}
+
+void clearLoadedArcs() {
+    point = {};
+    graph_head = {};
+    graph_length = {};
+}
+
+// What rank 0 keeps of a network while the ranks sweep it.
+struct RankZeroState {
+    std::unique_ptr<SweepSchedule> schedule;
+    std::unique_ptr<SweepTally> tally;
+    CheckpointFile checkpoint;
+    CheckpointHeader header;
+    bool reported = false;  // its figures came from a finished record: nothing to sweep
+    bool written = true;    // and standard output took them
+};
+
+// Rank 0: checks the outputs, reads the network, reports a finished record,
+// or opens the checkpoint and takes in its records. Returns an empty string
+// or why the network cannot be swept.
+std::string prepareOnRankZero(const std::string& name, const SweepOptions& o, RankZeroState& z) {
+    std::string why = checkOutputs(name, o);
+    if (why.empty()) why = readNetworkFile(name);
+    if (!why.empty()) return why;
+    z.schedule = std::make_unique<SweepSchedule>(num_nodes, o.repetitions, rankCount());
+    z.tally = std::make_unique<SweepTally>(num_nodes);
+    z.header = {{num_nodes, num_arcs, 0}, o.repetitions};
+    if (o.checkpoint_dir.empty()) return {};
+    z.header = {fingerprintLoadedNetwork(), o.repetitions};
+    if (reportFinishedRecord(name, o, z.header, z.written)) {
+        z.reported = true;
+        return {};
+    }
+    const std::string path = checkpointPath(o.checkpoint_dir, z.header);
+    const RecordSink sink = [&](const ChunkRecord& r, int64_t) {
+        std::string refused = z.schedule->markDone(r.chunk.repetition, r.chunk.first, r.chunk.last);
+        if (refused.empty()) refused = z.tally->add(r);
+        return refused;
+    };
+    CheckpointScan scan;
+    std::string note;
+    why = z.checkpoint.open(path, z.header, sink, scan, note);
+    if (!note.empty()) complain(name, "the checkpoint " + path + ": " + note);
+    if (!why.empty()) return "the checkpoint " + path + " is refused: " + why + "; it is left as it is";
+    return {};
+}
+
+// Rank 0's side once the ranks hold the network.
+NetworkResult coordinateNetwork(const std::string& name, const SweepOptions& o, RankZeroState& z,
+                                ComputeThread& own) {
+    const auto link = linkToOtherRanks();
+    const int64_t resumed = z.schedule->done();
+    RunProgress progress(name, o.repetitions, z.schedule->total(), resumed, o.progress_seconds);
+    const std::string started = isoTimeNow();
+    const auto start = std::chrono::steady_clock::now();
+    Coordinator coordinator(name, *z.schedule, *z.tally, z.checkpoint, *link, own, progress);
+    const RunOutcome outcome = coordinator.run();
+    const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    if (outcome.end == RunEnd::interrupted) {
+        const std::string error = z.checkpoint.close();
+        reportInterruption(name, o, outcome.signal, resumed + coordinator.sourcesRecorded(), z.schedule->total(),
+                           error);
+        coordinator.dismiss();
+        return NetworkResult::interrupted;
+    }
+    if (outcome.end == RunEnd::failed) {
+        z.checkpoint.close();
+        complain(name, outcome.failure);
+        return NetworkResult::failed;
+    }
+    own.finish();
+    const FinishedRun run{z.header, started, wall, link->ranks(), resumed, z.schedule->chunksHandedOut()};
+    return finishNetwork(name, o, *z.tally, z.checkpoint, run) ? NetworkResult::swept : NetworkResult::failed;
+}
+
+// A run cut short ends the tool at once: the compute thread may be inside a
+// run of seconds, which is abandoned. `finalize`: the ranks part in order.
+[[noreturn]] void endInterrupted(bool finalize) {
+    std::fflush(nullptr);
+    if (finalize) stopRanks();
+    std::_Exit(kInterruptedStatus);
+}
+
+enum Decision : int64_t { kGo = 1, kSkip = 2, kReported = 3 };
+
+}  // namespace
 
 void complain(const std::string& name, const std::string& why) {
     std::fflush(stdout);
     std::fprintf(stderr, "spc_sweep: %s: %s\n", name.c_str(), why.c_str());
+    std::fflush(stderr);
 }
 
-// Loads the network from the file, opened for reading only. Returns an empty
-// string or why it cannot be swept.
+bool writeOut(const std::string& text) {
+    return std::fwrite(text.data(), 1, text.size(), stdout) == text.size() && std::fflush(stdout) == 0 &&
+           !std::ferror(stdout);
+}
+
 std::string readNetworkFile(const std::string& name) {
     std::error_code error;
     if (std::filesystem::is_directory(name, error)) return "is a directory";
@@ -43,231 +152,45 @@ std::string readNetworkFile(const std::string& name) {
     return {};
 }
 
-// Appends the line to the run log with one write. Returns an empty string or
-// the error.
-std::string appendToLog(const std::string& path, const std::string& line) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    if (fd < 0) return std::strerror(errno);
-    const ssize_t written = ::write(fd, line.data(), line.size());
-    const int write_errno = errno;
-    if (::close(fd) != 0 && written == static_cast<ssize_t>(line.size())) return std::strerror(errno);
-    if (written != static_cast<ssize_t>(line.size())) return written < 0 ? std::strerror(write_errno) : "short write";
-    return {};
-}
-
-// Why a rank's record for a unit it was not given stops the sweep.
-std::string strayRecord(const SweepPlan& plan, const UnitRecord& r) {
-    return "rank " + std::to_string(r.rank) + " sent figures for block run " + std::to_string(r.unit) + " of " +
-           std::to_string(plan.units()) + ", which it was not given; a rank may be at fault, so no figure is reported";
-}
-
-// Rank 0's side of a sweep: runs units itself and hands them out to the
-// other ranks, two at a time so that none waits for its next one; records
-// every finished unit. Returns an empty string or why the sweep failed.
-std::string coordinate(const std::string& name, const SweepPlan& plan, SweepTally& tally, CheckpointWriter& checkpoint) {
-    std::deque<int64_t> pending;
-    for (int64_t unit = 0; unit < plan.units(); ++unit) {
-        if (!tally.has(unit)) pending.push_back(unit);
-    }
-    const int ranks = rankCount();
-    std::vector<int> outstanding(static_cast<size_t>(ranks), 0);
-    // The rank each unit was handed to, so that a record from any other rank,
-    // or one that never comes, is a fault and not a figure.
-    std::vector<int> holder(static_cast<size_t>(plan.units()), -1);
-    std::vector<bool> stopped(static_cast<size_t>(ranks), false);
-    stopped[0] = true;
-    std::string failure;
-    ProgressLine progress(plan.repetitions);
-
-    auto record = [&](const UnitRecord& r) {
-        const std::string disagreement = tally.add(r);
-        if (!disagreement.empty()) {
-            if (failure.empty()) failure = disagreement;
-            pending.clear();  // the others finish what they hold, and stop
-            return;
-        }
-        if (checkpoint.isOpen()) {
-            const std::string error = checkpoint.append(r);
-            if (!error.empty()) {
-                complain(name, "the checkpoint cannot be written (" + error + "); the run goes on without it");
-                checkpoint.close(false);
-            }
-        }
-        progress.update(tally.unitsDone(), plan.units());
-    };
-    auto reply = [&](int rank) {
-        const size_t r = static_cast<size_t>(rank);
-        if (!pending.empty()) {
-            sendUnit(rank, pending.front());
-            holder[static_cast<size_t>(pending.front())] = rank;
-            pending.pop_front();
-            ++outstanding[r];
-        } else if (outstanding[r] == 0 && !stopped[r]) {
-            sendUnit(rank, kNoMoreUnits);
-            stopped[r] = true;
-        }
-    };
-    // Takes a record that has come, if any, and answers its rank.
-    auto serve = [&] {
-        UnitRecord r;
-        if (!receiveRecord(r)) return false;
-        --outstanding[static_cast<size_t>(r.rank)];
-        if (r.unit < 0 || r.unit >= plan.units() || holder[static_cast<size_t>(r.unit)] != r.rank) {
-            if (failure.empty()) failure = strayRecord(plan, r);
-            pending.clear();
-        } else {
-            holder[static_cast<size_t>(r.unit)] = -1;
-            record(r);
-        }
-        reply(r.rank);
-        return true;
-    };
-    auto keep_synced = [&] {
-        const std::string error = checkpoint.syncIfDue();
-        if (!error.empty()) {
-            complain(name, "the checkpoint cannot be synced (" + error + "); the run goes on without it");
-            checkpoint.close(false);
-        }
-    };
-    const auto serve_waiting = [&] {
-        while (serve()) {
-        }
-        keep_synced();
-    };
-
-    for (int rank = 1; rank < ranks; ++rank) {
-        reply(rank);
-        reply(rank);
-    }
-    for (;;) {
-        serve_waiting();
-        if (!pending.empty()) {
-            const int64_t unit = pending.front();
-            pending.pop_front();
-            UnitRecord r = runUnit(plan, unit, serve_waiting);
-            r.rank = 0;
-            record(r);
-        } else if (std::all_of(stopped.begin(), stopped.end(), [](bool s) { return s; })) {
-            break;
-        } else if (!serve()) {
-            keep_synced();  // waiting for the others, who send what is left
-        }
-    }
-    progress.end();
-    if (failure.empty() && tally.unitsDone() != plan.units()) {
-        failure = "only " + std::to_string(tally.unitsDone()) + " of the " + std::to_string(plan.units()) +
-                  " block runs came back; a rank may be at fault, so no figure is reported";
-    }
-    return failure;
-}
-
-// The other ranks' side: run the units rank 0 sends until it says no more.
-void work(const SweepPlan& plan) {
-    std::deque<int64_t> queue;
-    for (;;) {
-        int64_t unit = 0;
-        while (receiveUnit(false, unit)) {
-            if (unit == kNoMoreUnits) return;
-            queue.push_back(unit);
-        }
-        if (queue.empty()) {
-            receiveUnit(true, unit);
-            if (unit == kNoMoreUnits) return;
-            queue.push_back(unit);
-        }
-        unit = queue.front();
-        queue.pop_front();
-        sendRecord(runUnit(plan, unit));
-    }
-}
-
-// Rank 0: reads the network and its checkpoint, and opens the checkpoint to
-// record what this run adds. Returns an empty string or why the network
-// cannot be swept.
-std::string prepareOnRankZero(const std::string& name, const SweepOptions& options, CheckpointContents& contents,
-                              CheckpointWriter& checkpoint) {
-    const std::string why = readNetworkFile(name);
-    if (!why.empty()) return why;
-    if (options.checkpoint_dir.empty()) return {};
-    const SweepPlan plan = planSweep(num_nodes, options.repetitions);
-    const CheckpointHeader header{fingerprintLoadedNetwork(), options.repetitions, plan.block_size};
-    std::error_code error;
-    std::filesystem::create_directories(options.checkpoint_dir, error);
-    if (error) return "the checkpoint directory " + options.checkpoint_dir + " cannot be made: " + error.message();
-    const std::string path = checkpointPath(options.checkpoint_dir, header);
-    const std::string refused = readCheckpoint(path, header, contents);
-    if (!refused.empty()) return "the checkpoint " + path + " is refused: " + refused + "; it is left as it is";
-    const std::string unwritable = checkpoint.open(path, header, contents.good_bytes);
-    if (!unwritable.empty()) return "the checkpoint " + path + " cannot be written: " + unwritable;
-    return {};
-}
-
-}  // namespace
-
-std::string sweepSummaryLine(int ranks, const std::string& build, double wall_seconds, double cpu_seconds,
-                             int32_t blocks, int32_t block_size, int repetitions, int64_t resumed_units) {
-    char line[512];
-    std::snprintf(line, sizeof line,
-                  "spc_sweep: %d rank%s (%s); wall-clock %.2f s; processor time in the runs %.2f s; %d block%s of "
-                  "up to %d source%s, %d repetition%s; %lld block run%s resumed from the checkpoint\n",
-                  ranks, ranks == 1 ? "" : "s", build.c_str(), wall_seconds, cpu_seconds, blocks, blocks == 1 ? "" : "s",
-                  block_size, block_size == 1 ? "" : "s", repetitions, repetitions == 1 ? "" : "s",
-                  static_cast<long long>(resumed_units), resumed_units == 1 ? "" : "s");
-    return line;
-}
-
-bool sweepNetwork(const std::string& name, const SweepOptions& options) {
-    const bool rank_zero = myRank() == 0;
-    CheckpointContents contents;
-    CheckpointWriter checkpoint;
+NetworkResult sweepNetwork(const std::string& name, const SweepOptions& o) {
+    const bool zero = myRank() == 0;
+    RankZeroState z;
     std::string why;
-    if (rank_zero) why = prepareOnRankZero(name, options, contents, checkpoint);
-    if (!shareFlag(why.empty())) {
-        if (rank_zero) complain(name, why);
-        return false;
-    }
-    if (!shareNetwork()) {
-        if (rank_zero) {
-            complain(name, "not every rank has the memory for " + std::to_string(num_nodes) + " nodes and " +
-                               std::to_string(num_arcs) + " arcs");
+    if (zero) {
+        try {
+            why = prepareOnRankZero(name, o, z);
+        } catch (const std::bad_alloc&) {
+            why = "rank 0 lacks the memory for the network's bookkeeping";
         }
-        return false;
     }
-    prepareEngine();
-    const SweepPlan plan = planSweep(num_nodes, options.repetitions);
-    if (!rank_zero) {
-        work(plan);
-        return true;
+    const int64_t decision = shareNumber(why.empty() ? (z.reported ? kReported : kGo) : kSkip);
+    if (decision != kGo) {
+        if (!why.empty()) complain(name, why);
+        clearLoadedArcs();
+        const bool failed = decision == kSkip || !z.written;
+        return failed && zero ? NetworkResult::failed : NetworkResult::swept;
     }
-
-    SweepTally tally(plan);
-    for (const UnitRecord& r : contents.records) tally.add(r);
-    const int64_t resumed = tally.unitsDone();
-    const auto start = std::chrono::steady_clock::now();
-    const std::string failure = coordinate(name, plan, tally, checkpoint);
-    const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    if (!failure.empty()) {
-        checkpoint.close(false);
-        complain(name, failure);
-        return false;
+    const ArcLayout layout = zero ? planArcLayout() : ArcLayout{};
+    const uint64_t rank_zero_extra =
+        static_cast<uint64_t>(num_nodes) * (SweepTally::kBytesPerSource + sizeof(int32_t)) +
+        static_cast<uint64_t>(num_arcs) * 2 * sizeof(int32_t);
+    why = shareNetwork(layout, rank_zero_extra);
+    clearLoadedArcs();  // the engine reads the machine's copy
+    if (!why.empty()) {
+        if (zero) complain(name, why);
+        return zero ? NetworkResult::failed : NetworkResult::swept;
     }
-
-    const int128 sum = tally.sum();
-    const int64_t trivial = tally.scans();
-    const int128 nontrivial = tripleCount(num_nodes) - trivial;
-    const float time = tally.timePerSweep();
-    std::cout << resultLines(sum, time, trivial, nontrivial)
-              << sweepSummaryLine(rankCount(), ranksBuild(), wall, static_cast<double>(tally.cpuNs()) / 1e9,
-                                  plan.blocks, plan.block_size, plan.repetitions, resumed)
-              << std::flush;
-    const std::string log_error = appendToLog(options.log_file, runLogLine(name, sum, time, trivial, nontrivial));
-    if (!log_error.empty()) {
-        checkpoint.close(false);
-        complain(name, "the run log " + options.log_file + " cannot be written: " + log_error +
-                           (options.checkpoint_dir.empty() ? "" : "; the checkpoint is kept"));
-        return false;
+    NetworkResult result = NetworkResult::swept;
+    {
+        ComputeThread compute;
+        if (zero) {
+            result = coordinateNetwork(name, o, z, compute);
+            if (result == NetworkResult::interrupted) endInterrupted(true);
+        } else {
+            const WorkerEnd end = serveRankZero(*linkToRankZero(), compute);
+            if (end != WorkerEnd::stopped) endInterrupted(end == WorkerEnd::interrupted);
+        }
     }
-    const std::string removed = checkpoint.close(true);
-    if (!removed.empty()) complain(name, "the finished checkpoint cannot be removed: " + removed);
-    return true;
+    releaseNetworkCopy();
+    return result;
 }

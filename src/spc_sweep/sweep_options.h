@@ -6,14 +6,26 @@
 
 struct SweepOptions {
     int repetitions = 4;
-    std::string checkpoint_dir;                // empty: no checkpoint
+    std::string checkpoint_dir;  // empty: no checkpoint
     std::string log_file = "spc_heap_output.txt";
+    std::string per_source;      // empty: none; %n stands for the network's file name
+    std::string json_file;       // empty: none
+    double progress_seconds = 600;  // between progress lines when standard error is no terminal; 0: none
+    double estimate_seconds = 0;    // above 0: estimate the cost instead of sweeping
+    std::vector<int> estimate_ranks;  // the rank counts to predict for
     std::vector<std::string> networks;
     bool help = false;
 };
 
 extern const char* const kSweepUsage;
 
+// Whether this build writes JSON records (--json).
+bool jsonRecordsBuilt();
+
 // Reads the arguments after the program's name. Returns an empty string, or
 // what is wrong with them (the caller prints it with the usage line).
 std::string parseSweepOptions(const std::vector<std::string>& args, SweepOptions& options);
+
+// The per-source file of a network: the pattern with %n replaced by the
+// network's file name (without its directory) and %% by %.
+std::string perSourcePath(const std::string& pattern, const std::string& network);

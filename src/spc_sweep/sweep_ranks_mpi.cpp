@@ -1,34 +1,139 @@
-// spc_sweep's ranks over MPI. Waits for messages spin on the processor in
-// most MPI libraries; the tool's times count only the single-source runs.
+// spc_sweep's ranks over MPI. Only each rank's main thread calls MPI
+// (MPI_THREAD_FUNNELED); the compute thread never does. Every message between
+// ranks is sent synchronously and without waiting (MPI_Issend), so that the
+// tool never relies on MPI buffering what it sends, however many ranks.
 #include <mpi.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
-#include <new>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <list>
+#include <thread>
 #include <vector>
 
-#include "loader/network_loader.h"
-#include "state/program_state.h"
 #include "sweep_ranks.h"
 
 namespace {
 
-constexpr int kTagUnit = 1;
-constexpr int kTagRecord = 2;
+constexpr int kTagAssign = 1;
+constexpr int kTagStop = 2;
+constexpr int kTagInterrupt = 3;
+constexpr int kTagRecord = 4;
+constexpr int kTagInterrupted = 5;
+constexpr int kTagBye = 6;
 
-// Large arrays go in pieces, as counts are ints.
-constexpr size_t kPiece = size_t{1} << 26;
-
-void broadcastInts(std::vector<int32_t>& values) {
-    for (size_t at = 0; at < values.size(); at += kPiece) {
-        const int count = static_cast<int>(std::min(kPiece, values.size() - at));
-        MPI_Bcast(values.data() + at, count, MPI_INT32_T, 0, MPI_COMM_WORLD);
+// Messages in flight: each buffer lives until its send completes.
+class Outbox {
+public:
+    void send(std::vector<uint64_t> message, int to, int tag) {
+        sends_.push_back({std::move(message), MPI_REQUEST_NULL});
+        Send& s = sends_.back();
+        MPI_Issend(s.data.data(), static_cast<int>(s.data.size()), MPI_UINT64_T, to, tag, MPI_COMM_WORLD, &s.request);
+        progress();
     }
+    // Frees the sends that completed.
+    void progress() {
+        for (auto it = sends_.begin(); it != sends_.end();) {
+            int done = 0;
+            MPI_Test(&it->request, &done, MPI_STATUS_IGNORE);
+            it = done ? sends_.erase(it) : std::next(it);
+        }
+    }
+    bool flush(double most_seconds, const std::function<void()>& meanwhile) {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(most_seconds);
+        for (;;) {
+            progress();
+            if (sends_.empty()) return true;
+            if (std::chrono::steady_clock::now() > until) return false;
+            if (meanwhile) meanwhile();
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+    }
+
+private:
+    struct Send {
+        std::vector<uint64_t> data;
+        MPI_Request request;
+    };
+    std::list<Send> sends_;
+};
+
+// A message that has come from `from` (MPI_ANY_SOURCE: anyone), if any.
+bool receiveFrom(int from, int& tag, int& source, std::vector<uint64_t>& data) {
+    int waiting = 0;
+    MPI_Status status;
+    MPI_Iprobe(from, MPI_ANY_TAG, MPI_COMM_WORLD, &waiting, &status);
+    if (!waiting) return false;
+    int count = 0;
+    MPI_Get_count(&status, MPI_UINT64_T, &count);
+    data.resize(static_cast<size_t>(std::max(count, 0)));
+    MPI_Recv(data.data(), count, MPI_UINT64_T, status.MPI_SOURCE, status.MPI_TAG, MPI_COMM_WORLD, &status);
+    tag = status.MPI_TAG;
+    source = status.MPI_SOURCE;
+    return true;
 }
+
+class MpiRankLink : public RankLink {
+public:
+    int ranks() const override { return rankCount(); }
+    void assign(int rank, const Chunk& c) override {
+        outbox_.send({static_cast<uint64_t>(c.id), static_cast<uint64_t>(c.repetition), static_cast<uint64_t>(c.first),
+                      static_cast<uint64_t>(c.last)},
+                     rank, kTagAssign);
+    }
+    void stop(int rank, bool interrupted) override { outbox_.send({}, rank, interrupted ? kTagInterrupt : kTagStop); }
+    bool receive(FromRank& m) override {
+        outbox_.progress();
+        int tag = 0;
+        if (!receiveFrom(MPI_ANY_SOURCE, tag, m.rank, data_)) return false;
+        m.kind = tag == kTagRecord ? FromRank::record : tag == kTagInterrupted ? FromRank::interrupted : FromRank::bye;
+        if (m.kind == FromRank::record && !unpackRecord(data_, m.chunk_record)) m.chunk_record = {};
+        m.chunk_record.rank = m.rank;
+        return true;
+    }
+    bool flush(double most_seconds) override { return outbox_.flush(most_seconds, {}); }
+
+private:
+    Outbox outbox_;
+    std::vector<uint64_t> data_;
+};
+
+class MpiWorkerLink : public WorkerLink {
+public:
+    bool receive(ToRank& m) override {
+        outbox_.progress();
+        int tag = 0, source = 0;
+        if (!receiveFrom(0, tag, source, data_)) return false;
+        m.kind = tag == kTagAssign ? ToRank::assign : tag == kTagStop ? ToRank::stop : ToRank::interrupt;
+        if (m.kind == ToRank::assign && data_.size() == 4) {
+            m.chunk = {static_cast<int64_t>(data_[0]), static_cast<int32_t>(data_[1]), static_cast<int64_t>(data_[2]),
+                       static_cast<int64_t>(data_[3])};
+        }
+        return true;
+    }
+    void send(const ChunkRecord& record) override { outbox_.send(packRecord(record), 0, kTagRecord); }
+    void sendInterrupted() override { outbox_.send({}, 0, kTagInterrupted); }
+    void sendBye() override { outbox_.send({}, 0, kTagBye); }
+    bool flush(double most_seconds) override { return outbox_.flush(most_seconds, {}); }
+
+private:
+    Outbox outbox_;
+    std::vector<uint64_t> data_;
+};
 
 }  // namespace
 
-void startRanks(int* argc, char*** argv) { MPI_Init(argc, argv); }
+void startRanks(int* argc, char*** argv) {
+    int provided = 0;
+    MPI_Init_thread(argc, argv, MPI_THREAD_FUNNELED, &provided);
+    if (provided < MPI_THREAD_FUNNELED) {
+        std::fprintf(stderr, "spc_sweep: the MPI library gives no thread support; the tool needs MPI_THREAD_FUNNELED\n");
+        MPI_Abort(MPI_COMM_WORLD, 1);
+    }
+}
 void stopRanks() { MPI_Finalize(); }
 
 int rankCount() {
@@ -69,64 +174,45 @@ bool allRanksAgree(bool value) {
     return all != 0;
 }
 
-bool shareNetwork() {
-    const int64_t nodes = shareNumber(num_nodes);
-    const int64_t arcs = shareNumber(num_arcs);
-    // The others hold the table and the engine's copy of it (8 bytes an arc
-    // at most), not the arcs as read.
-    const uint64_t need = networkMemoryNeed(nodes, arcs) -
-                          static_cast<uint64_t>(arcs) * (sizeof(ArcTriple) - 2 * sizeof(int32_t));
-    if (!allRanksAgree(myRank() == 0 || need <= availableMemory())) return false;
-    bool allocated = true;
-    if (myRank() != 0) {
-        try {
-            num_nodes = static_cast<int32_t>(nodes);
-            num_arcs = static_cast<int32_t>(arcs);
-            point.assign(static_cast<size_t>(nodes) + 1, 0);
-            graph_head.assign(static_cast<size_t>(arcs), 0);
-            graph_length.assign(static_cast<size_t>(arcs), 0);
-        } catch (const std::bad_alloc&) {
-            allocated = false;
+std::vector<uint64_t> gatherAtRankZero(const std::vector<uint64_t>& mine) {
+    const int ranks = rankCount();
+    int count = static_cast<int>(mine.size());
+    std::vector<int> counts(static_cast<size_t>(ranks)), starts(static_cast<size_t>(ranks));
+    MPI_Gather(&count, 1, MPI_INT, counts.data(), 1, MPI_INT, 0, MPI_COMM_WORLD);
+    std::vector<uint64_t> all;
+    if (myRank() == 0) {
+        int at = 0;
+        for (int r = 0; r < ranks; ++r) {
+            starts[static_cast<size_t>(r)] = at;
+            at += counts[static_cast<size_t>(r)];
         }
+        all.resize(static_cast<size_t>(at));
     }
-    if (!allRanksAgree(allocated)) return false;
-    broadcastInts(point);
-    broadcastInts(graph_head);
-    broadcastInts(graph_length);
-    ++network_generation;
-    return true;
+    MPI_Gatherv(mine.data(), count, MPI_UINT64_T, all.data(), counts.data(), starts.data(), MPI_UINT64_T, 0,
+                MPI_COMM_WORLD);
+    return all;
 }
 
-void sendUnit(int to, int64_t unit) { MPI_Send(&unit, 1, MPI_INT64_T, to, kTagUnit, MPI_COMM_WORLD); }
-
-bool receiveUnit(bool wait, int64_t& unit) {
-    if (!wait) {
-        int waiting = 0;
-        MPI_Iprobe(0, kTagUnit, MPI_COMM_WORLD, &waiting, MPI_STATUS_IGNORE);
-        if (!waiting) return false;
+double measureHandoutSeconds() {
+    constexpr int kRounds = 200;
+    double seconds = 0;
+    if (rankCount() > 1 && myRank() < 2) {
+        uint64_t word = 0;
+        const double start = MPI_Wtime();
+        for (int i = 0; i < kRounds; ++i) {
+            if (myRank() == 0) {
+                MPI_Send(&word, 1, MPI_UINT64_T, 1, 0, MPI_COMM_WORLD);
+                MPI_Recv(&word, 1, MPI_UINT64_T, 1, 0, MPI_COMM_WORLD, MPI_STATUS_IGNORE);
+            } else {
+                MPI_Recv(&word, 1, MPI_UINT64_T, 0, 0, MPI_COMM_WORLD, MPI_STATUS_IGNORE);
+                MPI_Send(&word, 1, MPI_UINT64_T, 0, 0, MPI_COMM_WORLD);
+            }
+        }
+        seconds = (MPI_Wtime() - start) / kRounds;
     }
-    MPI_Recv(&unit, 1, MPI_INT64_T, 0, kTagUnit, MPI_COMM_WORLD, MPI_STATUS_IGNORE);
-    return true;
+    MPI_Bcast(&seconds, 1, MPI_DOUBLE, 0, MPI_COMM_WORLD);
+    return seconds;
 }
 
-void sendRecord(const UnitRecord& r) {
-    const auto sum = static_cast<uint128>(r.sum);
-    const uint64_t message[5] = {static_cast<uint64_t>(r.unit), static_cast<uint64_t>(sum),
-                                 static_cast<uint64_t>(sum >> 64), static_cast<uint64_t>(r.scans), r.cpu_ns};
-    MPI_Send(message, 5, MPI_UINT64_T, 0, kTagRecord, MPI_COMM_WORLD);
-}
-
-bool receiveRecord(UnitRecord& r) {
-    MPI_Status status;
-    int waiting = 0;
-    MPI_Iprobe(MPI_ANY_SOURCE, kTagRecord, MPI_COMM_WORLD, &waiting, &status);
-    if (!waiting) return false;
-    uint64_t message[5];
-    MPI_Recv(message, 5, MPI_UINT64_T, status.MPI_SOURCE, kTagRecord, MPI_COMM_WORLD, &status);
-    r.unit = static_cast<int64_t>(message[0]);
-    r.sum = static_cast<int128>(static_cast<uint128>(message[2]) << 64 | message[1]);
-    r.scans = static_cast<int64_t>(message[3]);
-    r.cpu_ns = message[4];
-    r.rank = status.MPI_SOURCE;
-    return true;
-}
+std::unique_ptr<RankLink> linkToOtherRanks() { return std::make_unique<MpiRankLink>(); }
+std::unique_ptr<WorkerLink> linkToRankZero() { return std::make_unique<MpiWorkerLink>(); }

@@ -33,13 +33,14 @@ std::string ProgressLine::duration(double seconds) {
     return text;
 }
 
-void ProgressLine::update(int64_t done, int64_t total) {
+void ProgressLine::update(int64_t done, int64_t total, int64_t done_before) {
     const Clock::time_point now = Clock::now();
     if (out_ == nullptr || now < next_) return;
     next_ = now + std::chrono::milliseconds(progress_refresh_ms);
     const double elapsed = std::chrono::duration<double>(now - start_).count();
     const double share = static_cast<double>(done) / static_cast<double>(total);
-    const double left = share > 0 ? elapsed * (1 - share) / share : 0;
+    const double pace = static_cast<double>(done - done_before) / elapsed;  // per second
+    const double left = pace > 0 ? static_cast<double>(total - done) / pace : 0;
     std::fprintf(out_, "\rsweeping: %5.1f%% of %d repetition%s, %s elapsed, about %s left\x1b[K", 100 * share,
                  repetitions_, repetitions_ == 1 ? "" : "s", duration(elapsed).c_str(), duration(left).c_str());
     std::fflush(out_);

@@ -16,8 +16,10 @@ struct ProgressLine {
     // Starts the clock; active() tells whether the line has anywhere to go.
     explicit ProgressLine(int repetitions = 4);
     bool active() const { return out_ != nullptr; }
-    // Shows the share done of total when the refresh time has come.
-    void update(int64_t done, int64_t total);
+    // Shows the share done of total when the refresh time has come; the time
+    // left counts the pace since the line began, of the work done since
+    // (done - done_before: a resumed run's earlier work took no time here).
+    void update(int64_t done, int64_t total, int64_t done_before = 0);
     // Erases the line if it was ever written.
     void end();
 

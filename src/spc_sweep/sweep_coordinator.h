@@ -1,0 +1,64 @@
+// Rank 0's side of a sweep: hands chunks out to every rank (its own compute
+// thread among them), takes their records back, checks them, keeps the
+// checkpoint and shows progress. A rank holds at most two chunks, one running
+// and one waiting, so that it never waits for its next while rank 0 works.
+#pragma once
+
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "checkpoint_file.h"
+#include "compute_thread.h"
+#include "sweep_plan.h"
+#include "sweep_progress.h"
+#include "sweep_ranks.h"
+#include "sweep_tally.h"
+
+enum class RunEnd { complete, failed, interrupted };
+
+struct RunOutcome {
+    RunEnd end = RunEnd::complete;
+    std::string failure;  // why, when failed
+    int signal = 0;       // what interrupted it
+};
+
+class Coordinator {
+public:
+    Coordinator(const std::string& name, SweepSchedule& schedule, SweepTally& tally, CheckpointFile& checkpoint,
+                RankLink& link, ComputeThread& own, RunProgress& progress);
+    RunOutcome run();
+    // After an interrupted run: tells the other ranks, and waits for them.
+    void dismiss();
+    // Source runs this run has recorded (in the checkpoint when there is one).
+    int64_t sourcesRecorded() const { return recorded_; }
+
+private:
+    struct Held {
+        int rank;
+        Chunk chunk;
+    };
+    void handOut();
+    void take(const ChunkRecord& record);
+    void record(const ChunkRecord& record);
+    void keepCheckpoint(const std::string& error, const char* what);
+    void fail(const std::string& why);
+    void hearFromRanks();
+    void interrupt(int signal);
+    void partWays(bool interrupted);
+
+    std::string name_;
+    SweepSchedule& schedule_;
+    SweepTally& tally_;
+    CheckpointFile& checkpoint_;
+    RankLink& link_;
+    ComputeThread& own_;
+    RunProgress& progress_;
+    std::unordered_map<int64_t, Held> held_;  // chunk id -> who holds it
+    std::vector<int> holding_;                // chunks each rank holds
+    std::vector<bool> said_bye_;
+    int64_t recorded_ = 0;
+    int64_t done_;  // source runs done, the resumed ones included
+    RunOutcome outcome_;
+    bool handing_out_ = true;
+};

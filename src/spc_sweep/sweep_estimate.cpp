@@ -1,0 +1,101 @@
+#include "sweep_estimate.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <set>
+
+#include "engine/arc_layout.h"
+#include "engine/shortest_path.h"
+#include "state/program_state.h"
+#include "sweep_network.h"
+#include "sweep_ranks.h"
+#include "sweep_sample.h"
+#include "sweep_simulation.h"
+#include "sweep_tally.h"
+
+namespace {
+
+std::string mib(uint64_t bytes) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f MiB", static_cast<double>(bytes) / (1 << 20));
+    return text;
+}
+
+// This rank's share of the sample: positions rank, rank + P, ... until its
+// processor time reaches the seconds given. (source, ns) pairs.
+std::vector<uint64_t> runSample(int64_t nodes, double seconds) {
+    std::vector<uint64_t> runs;
+    const uint64_t budget = static_cast<uint64_t>(seconds * 1e9);
+    uint64_t spent = 0;
+    for (int64_t position = myRank(); position < nodes && spent < budget; position += rankCount()) {
+        const int64_t source = sampledSource(position, nodes);
+        const uint64_t start = threadCpuNs();
+        user_source_node = static_cast<int32_t>(source);
+        heap();
+        const uint64_t took = threadCpuNs() - start;
+        spent += took;
+        runs.push_back(static_cast<uint64_t>(source));
+        runs.push_back(took);
+    }
+    return runs;
+}
+
+void printEstimate(const std::string& name, const SweepOptions& o, const ArcLayout& layout,
+                   const std::vector<uint64_t>& runs, double handout) {
+    std::vector<double> seconds;
+    double spent = 0;
+    for (size_t i = 1; i < runs.size(); i += 2) {
+        seconds.push_back(static_cast<double>(runs[i]) / 1e9);
+        spent += seconds.back();
+    }
+    const SweepCost cost = costFromSample(seconds, layout.nodes);
+    const int r = o.repetitions;
+    std::printf("spc_sweep: estimate: %s: processor time per sweep %.3f s (19 times in 20 between %.3f and %.3f s); "
+                "%d sweep%s %.3f s (%.3f to %.3f s); from %lld sources' runs in %.2f s\n",
+                name.c_str(), cost.per_sweep, cost.low, cost.high, r, r == 1 ? "" : "s", r * cost.per_sweep,
+                r * cost.low, r * cost.high, static_cast<long long>(cost.sampled), spent);
+    const uint64_t rank_zero = static_cast<uint64_t>(layout.nodes) * SweepTally::kBytesPerSource;
+    std::printf("  memory: %s per rank, %s per machine for its ranks' shared copy of the network, %s more on rank 0\n",
+                mib(engineOwnBytes(layout)).c_str(), mib(layout.bytes).c_str(), mib(rank_zero).c_str());
+    std::set<int> counts(o.estimate_ranks.begin(), o.estimate_ranks.end());
+    if (counts.empty()) counts = {1, rankCount()};
+    std::string line = "  wall-clock";
+    for (int p : counts) {
+        // Each source takes the time of a sampled run, drawn by the source's id.
+        const auto time_of = [&](int64_t s) {
+            return seconds.empty() ? 0.0 : seconds[static_cast<size_t>(mixBits(static_cast<uint64_t>(s)) % seconds.size())];
+        };
+        const SimulatedRun run = simulateRun(layout.nodes, r, p, Handout::guided, time_of, handout);
+        char text[160];
+        std::snprintf(text, sizeof text, "%s on %d rank%s: %.3f s (efficiency %.1f %%)", line.size() > 12 ? ";" : "", p,
+                      p == 1 ? "" : "s", run.wall_seconds, 100 * run.efficiency());
+        line += text;
+    }
+    std::printf("%s\n", line.c_str());
+    std::fflush(stdout);
+}
+
+}  // namespace
+
+bool estimateNetwork(const std::string& name, const SweepOptions& o) {
+    const bool zero = myRank() == 0;
+    std::string why = zero ? readNetworkFile(name) : "";
+    if (!shareFlag(why.empty())) {
+        if (zero) complain(name, why);
+        return !zero;
+    }
+    ArcLayout layout = zero ? planArcLayout() : ArcLayout{};
+    why = shareNetwork(layout, 0);
+    if (!why.empty()) {
+        if (zero) complain(name, why);
+        return !zero;
+    }
+    const int64_t nodes = num_nodes;
+    layout.nodes = nodes;
+    const std::vector<uint64_t> runs = gatherAtRankZero(runSample(nodes, o.estimate_seconds));
+    const double handout = measureHandoutSeconds();
+    if (zero) printEstimate(name, o, layout, runs, handout);
+    releaseNetworkCopy();
+    return true;
+}
