@@ -201,7 +201,7 @@ TEST_F(CheckpointOnDisk, ASecondRunIsRefusedAndChangesNothing) {
     ASSERT_EQ(first.append({{0, 0, 1, 1}, 1, {{1, 0, 0, 0}}, 0}), "");
     const std::string before = readAllBytes(path_);
     CheckpointFile second;
-    EXPECT_EQ(open(second), "another run is using it; nothing was changed");
+    EXPECT_EQ(open(second), CheckpointFile::kInUse);
     EXPECT_FALSE(second.isOpen());
     EXPECT_EQ(readAllBytes(path_), before);
     ASSERT_EQ(first.append({{1, 0, 2, 2}, 1, {{1, 0, 0, 0}}, 0}), "");  // the first goes on

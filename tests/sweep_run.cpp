@@ -74,11 +74,13 @@ bool waitForLines(const std::string& path, int64_t lines) {
     return false;
 }
 
-std::string waitForCheckpoint(const fs::path& dir) {
-    for (int i = 0; i < 6000; ++i) {
+std::string waitForCheckpoint(const fs::path& dir, double seconds, int64_t nodes) {
+    const std::string of = "spc_sweep-n" + std::to_string(nodes) + "-";
+    for (int i = 0; i <= seconds * 100; ++i) {
         std::error_code error;
         for (const auto& entry : fs::directory_iterator(dir, error)) {
-            if (entry.path().extension() == ".checkpoint") return entry.path().string();
+            const bool ours = nodes == 0 || entry.path().filename().string().rfind(of, 0) == 0;
+            if (entry.path().extension() == ".checkpoint" && ours) return entry.path().string();
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }

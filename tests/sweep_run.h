@@ -29,13 +29,16 @@ protected:
     // a launcher). MPI's libraries keep memory to the end, which
     // LeakSanitizer would report as leaks of the tool's.
     static std::string command(int ranks, const std::string& args, bool as_nobody = false) {
+        // The time limit is the launcher's: signals to the launcher then
+        // reach the tool itself.
         std::string launch = "env ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 ";
         if (as_nobody) launch += "setpriv --reuid=65534 --regid=65534 --clear-groups ";
+        launch += "timeout 300 ";
         if (ranks > 1) {
             launch += std::string(SPC_MPIEXEC) + " " + SPC_MPIEXEC_NUMPROC_FLAG + " " + std::to_string(ranks) + " " +
                       SPC_MPIEXEC_PREFLAGS + " ";
         }
-        return launch + "timeout 300 " + SPC_SWEEP_PATH + " " + args;
+        return launch + SPC_SWEEP_PATH + " " + args;
     }
 
     void sweep(int ranks, const std::string& args, bool as_nobody = false, const std::string& redirect = "> .stdout") {
@@ -129,7 +132,8 @@ pid_t launcherProcess(const fs::path& dir);
 
 // Waits until the file holds at least `lines` lines; false after a minute.
 bool waitForLines(const std::string& path, int64_t lines);
-// The checkpoint file in dir, once one appears ("" after a minute).
-std::string waitForCheckpoint(const fs::path& dir);
+// The checkpoint file in dir (of a network of that many nodes, when given),
+// once one appears ("" after the seconds given).
+std::string waitForCheckpoint(const fs::path& dir, double seconds = 60, int64_t nodes = 0);
 
 }  // namespace spc_test

@@ -279,11 +279,14 @@ void prepareEngineOver(const ArcLayout& layout, const void* block) {
 
 void releaseEngine() {
     forEachWidth([&](auto width, const EngineWidths&) { releaseWidth<decltype(width)>(); });
-    for (auto* v : {&improving_head, &settled}) *v = {};
-    for (auto* v : {&d, &H_key}) *v = {};
-    H = {};
-    heap_low = {};
-    own_block = {};
+    // Swapped with empty ones: `v = {}` would keep their memory.
+    std::vector<int32_t>().swap(improving_head);
+    std::vector<int32_t>().swap(settled);
+    std::vector<int64_t>().swap(d);
+    std::vector<int64_t>().swap(H_key);
+    AlignedVector<int32_t>().swap(H);
+    AlignedVector<uint16_t>().swap(heap_low);
+    AlignedVector<unsigned char>().swap(own_block);
     settled_count = 0;
     heap_count = 0;
     engine_prepared = false;

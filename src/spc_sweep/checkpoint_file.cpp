@@ -124,7 +124,7 @@ std::string CheckpointFile::open(const std::string& path, const CheckpointHeader
     if (locked == EAGAIN || locked == EACCES) {
         ::close(fd_);
         fd_ = -1;
-        return "another run is using it; nothing was changed";
+        return kInUse;
     }
     if (locked != 0) note = std::string("its file system gives no locks (") + std::strerror(locked) + "); two runs on it would spoil it";
     const int fd = fd_;

@@ -11,6 +11,9 @@
 
 class CheckpointFile {
 public:
+    // What open() returns when another run holds the file.
+    static constexpr const char* kInUse = "it is in use by another run";
+
     // Opens the checkpoint at path (creating it when absent, and then syncing
     // its directory), locks it, reads its records into sink and cuts off a
     // tail to drop. Returns an empty string or why the file is refused or

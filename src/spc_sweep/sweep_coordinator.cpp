@@ -10,7 +10,7 @@
 namespace {
 
 constexpr int kHeldPerRank = 2;
-// How long rank 0 waits for the others once a run is interrupted.
+// How long rank 0 waits for the others' goodbyes at the end of a network.
 constexpr double kGoodbyeSeconds = 10;
 
 void complain(const std::string& name, const std::string& why) {
@@ -126,11 +126,11 @@ void Coordinator::interrupt(int signal) {
 
 // Tells the others to stop, and waits for their goodbyes: after one, nothing
 // of this network comes from that rank any more, so the next network starts
-// clean. Records that come meanwhile count for nothing (the run is complete,
-// failed, or interrupted and said so).
-void Coordinator::partWays(bool interrupted) {
+// clean. Records that come meanwhile count for nothing (the run is complete
+// or failed).
+void Coordinator::partWays() {
     own_.abandon();
-    for (int rank = 1; rank < link_.ranks(); ++rank) link_.stop(rank, interrupted);
+    for (int rank = 1; rank < link_.ranks(); ++rank) link_.stop(rank, false);
     const auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(kGoodbyeSeconds);
     FromRank message;
     while (!std::all_of(said_bye_.begin() + 1, said_bye_.end(), [](bool b) { return b; }) &&
@@ -143,7 +143,11 @@ void Coordinator::partWays(bool interrupted) {
     link_.flush(1);
 }
 
-void Coordinator::dismiss() { partWays(true); }
+// The tool ends once the others have the word; they end at once too.
+void Coordinator::dismiss() {
+    for (int rank = 1; rank < link_.ranks(); ++rank) link_.stop(rank, true);
+    link_.flush(0.5);
+}
 
 RunOutcome Coordinator::run() {
     for (;;) {
@@ -154,7 +158,7 @@ RunOutcome Coordinator::run() {
         handOut();
         if (outcome_.end == RunEnd::interrupted) break;  // what had come is recorded
         if (outcome_.end == RunEnd::failed || (held_.empty() && schedule_.left() == 0)) {
-            partWays(false);
+            partWays();
             break;
         }
         keepCheckpoint(checkpoint_.syncIfDue(), "synced");

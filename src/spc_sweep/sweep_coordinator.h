@@ -45,7 +45,7 @@ private:
     void fail(const std::string& why);
     void hearFromRanks();
     void interrupt(int signal);
-    void partWays(bool interrupted);
+    void partWays();
 
     std::string name_;
     SweepSchedule& schedule_;

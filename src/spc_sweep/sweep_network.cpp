@@ -44,9 +44,10 @@ std::string checkOutputs(const std::string& name, const SweepOptions& o) {
 }
 
 void clearLoadedArcs() {
-    point = {};
-    graph_head = {};
-    graph_length = {};
+    // Swapped with empty ones: `v = {}` would keep their memory.
+    std::vector<int32_t>().swap(point);
+    std::vector<int32_t>().swap(graph_head);
+    std::vector<int32_t>().swap(graph_length);
 }
 
 // What rank 0 keeps of a network while the ranks sweep it.
@@ -85,6 +86,7 @@ std::string prepareOnRankZero(const std::string& name, const SweepOptions& o, Ra
     std::string note;
     why = z.checkpoint.open(path, z.header, sink, scan, note);
     if (!note.empty()) complain(name, "the checkpoint " + path + ": " + note);
+    if (why == CheckpointFile::kInUse) return "the checkpoint " + path + " is in use by another run; nothing was changed";
     if (!why.empty()) return "the checkpoint " + path + " is refused: " + why + "; it is left as it is";
     return {};
 }
@@ -118,10 +120,11 @@ NetworkResult coordinateNetwork(const std::string& name, const SweepOptions& o, 
 }
 
 // A run cut short ends the tool at once: the compute thread may be inside a
-// run of seconds, which is abandoned. `finalize`: the ranks part in order.
-[[noreturn]] void endInterrupted(bool finalize) {
+// run of seconds, which is abandoned. Without MPI_Finalize, which would take
+// the machine's copy of the network from under that run; the launchers
+// (mpiexec, srun) still pass the status on.
+[[noreturn]] void endInterrupted() {
     std::fflush(nullptr);
-    if (finalize) stopRanks();
     std::_Exit(kInterruptedStatus);
 }
 
@@ -185,10 +188,10 @@ NetworkResult sweepNetwork(const std::string& name, const SweepOptions& o) {
         ComputeThread compute;
         if (zero) {
             result = coordinateNetwork(name, o, z, compute);
-            if (result == NetworkResult::interrupted) endInterrupted(true);
+            if (result == NetworkResult::interrupted) endInterrupted();
         } else {
             const WorkerEnd end = serveRankZero(*linkToRankZero(), compute);
-            if (end != WorkerEnd::stopped) endInterrupted(end == WorkerEnd::interrupted);
+            if (end != WorkerEnd::stopped) endInterrupted();
         }
     }
     releaseNetworkCopy();

@@ -20,13 +20,15 @@ WorkerEnd serveRankZero(WorkerLink& link, ComputeThread& compute) {
         while (link.receive(message)) {
             if (message.kind == ToRank::assign) {
                 compute.give(message.chunk);
-            } else {
+            } else if (message.kind == ToRank::stop) {
                 // Whatever this rank still holds is dropped; after the
                 // goodbye rank 0 hears nothing more of this network from it.
                 compute.abandon();
                 link.sendBye();
                 link.flush(kAnswerSeconds);
-                return message.kind == ToRank::stop ? WorkerEnd::stopped : WorkerEnd::interrupted;
+                return WorkerEnd::stopped;
+            } else {
+                return WorkerEnd::interrupted;  // the tool ends at once: nothing more is sent
             }
         }
         ChunkRecord record;
