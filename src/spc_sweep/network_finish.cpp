@@ -55,7 +55,7 @@ bool finishNetwork(const std::string& name, const SweepOptions& o, const SweepTa
     if (!o.per_source.empty()) {
         const std::string path = perSourcePath(o.per_source, name);
         const std::string error =
-            writePerSourceFile(path, name, tally.nodes(), run.header.network.arcs, o.repetitions, tally);
+            writePerSourceFile(path, name, tally.nodes(), run.header.network.arcs, tally);
         if (!error.empty()) {
             complain(name, "the per-source file " + path + " cannot be written: " + error + "; nothing is logged" +
                                keptFor(o));

@@ -77,13 +77,12 @@ std::string checkDirectory(const std::string& dir) {
 }
 
 std::string writePerSourceFile(const std::string& path, const std::string& network, int64_t nodes, int64_t arcs,
-                               int repetitions, const SweepTally& tally) {
+                               const SweepTally& tally) {
     return writeFileSafely(path, [&](std::FILE* out) {
         std::vector<char> buffer(1 << 20);
         std::setvbuf(out, buffer.data(), _IOFBF, buffer.size());
-        std::fprintf(out, "# spc_sweep per-source figures of %s: %lld nodes, %lld arcs, %d repetition%s\n",
-                     network.c_str(), static_cast<long long>(nodes), static_cast<long long>(arcs), repetitions,
-                     repetitions == 1 ? "" : "s");
+        std::fprintf(out, "# spc_sweep per-source figures of %s: %lld nodes, %lld arcs\n", network.c_str(),
+                     static_cast<long long>(nodes), static_cast<long long>(arcs));
         std::fprintf(out, "# source\treached\tsum\tlargest\n");
         for (int64_t s = 1; s <= nodes; ++s) {
             const SourceFigures f = tally.figures(s);

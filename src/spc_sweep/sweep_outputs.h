@@ -21,8 +21,9 @@ std::string checkDirectory(const std::string& dir);
 
 // The per-source file: header lines starting with #, then one line per
 // source: id, nodes reached, sum of distances, largest distance, tab-separated.
+// The same whatever the ranks, the repetitions and the resumes.
 std::string writePerSourceFile(const std::string& path, const std::string& network, int64_t nodes, int64_t arcs,
-                               int repetitions, const SweepTally& tally);
+                               const SweepTally& tally);
 
 // The moment now, ISO 8601 in UTC: 2026-12-08T20:01:50Z.
 std::string isoTimeNow();
