@@ -79,10 +79,10 @@ protected:
         }
         return all;
     }
-    static void prepare(const Setting& setting) {
+    static void prepare(const Setting& setting, EngineUse use = EngineUse::labels) {
         forceEngineWidths(&setting.widths);
         setShadowFrom(setting.shadow_from);
-        prepareEngine();
+        prepareEngine(use);
         ASSERT_EQ(engineWidthsInUse(), setting.widths);
     }
     InstructionSet saved_ = InstructionSet::portable;
@@ -99,6 +99,29 @@ TEST_P(AgainstReference, LabelsAndScansAgreeFromEverySource) {
                 ASSERT_EQ(runFrom(s), reference.label) << "source " << s;
                 ASSERT_EQ(trivial_triple_comparisons, reference.scans) << "source " << s;
                 ASSERT_EQ(summaryOfLastRun(), summaryOf(reference.label)) << "source " << s;
+            }
+        }
+    }
+}
+
+// Prepared for the figures alone (as spc_sweep's ranks are), runs leave the
+// same figures and no labels, also where checked keys fall back on 64 bits.
+TEST_P(AgainstReference, FiguresAloneAgreeFromEverySource) {
+    for (const NetworkSpec& spec : comparisonNetworks()) {
+        for (const Setting& setting : settings(spec)) {
+            SCOPED_TRACE(specComment(spec) + " in " + setting.name());
+            prepare(setting, EngineUse::figures);
+            if (setting.widths.key_bits == 32) {
+                ASSERT_TRUE(d.empty());
+            }
+            for (int32_t s = 1; s <= num_nodes; ++s) {
+                ReferenceRun reference;
+                reference.run(s);
+                trivial_triple_comparisons = 0;
+                user_source_node = s;
+                heap();
+                ASSERT_EQ(summaryOfLastRun(), summaryOf(reference.label)) << "source " << s;
+                ASSERT_EQ(trivial_triple_comparisons, reference.scans) << "source " << s;
             }
         }
     }

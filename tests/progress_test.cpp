@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <fstream>
+#include <thread>
 
 #include "engine/shortest_path.h"
 #include "loader/network_loader.h"
@@ -69,6 +70,17 @@ TEST(Progress, WaitsForItsFirstDelayAndRefreshesAtItsPace) {
     EXPECT_EQ(once.rfind("\rsweeping:   1.0% of 3 repetitions, 0m 00s elapsed, about ", 0), 0u) << once;
     EXPECT_EQ(once.substr(once.size() - 4), "\r\x1b[K");
     EXPECT_NE(shownBy(0, 60000, [] { ProgressLine(1).update(1, 2); }).find("of 1 repetition,"), std::string::npos);
+}
+
+// A resumed run's earlier work took no time here: the time left follows the
+// pace of the work done since the line began.
+TEST(Progress, TheTimeLeftCountsOnlyThisRunsPace) {
+    const std::string shown = shownBy(0, 0, [] {
+        ProgressLine line(1);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+        line.update(900, 1000, 800);  // 100 runs in 1.1 s: 100 more take as long
+    });
+    EXPECT_NE(shown.find(" 90.0% of 1 repetition, 0m 01s elapsed, about 0m 01s left"), std::string::npos) << shown;
 }
 
 TEST(Progress, DurationsInMinutesThenHours) {

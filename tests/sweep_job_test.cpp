@@ -95,10 +95,15 @@ protected:
 };
 
 TEST_F(SweepJob, ASignalToTheToolAloneStopsItAndTheSameCommandResumes) {
-    interruptMidRun(1, "--checkpoint ck g.gr", [&] { return rankProcess(dir_, 0, false); });
+    interruptMidRun(1, "--checkpoint ck --progress 0.2 g.gr", [&] { return rankProcess(dir_, 0, false); });
     EXPECT_EQ(status_, kInterrupted);
     EXPECT_EQ(out_, "");
-    EXPECT_EQ(err_.rfind("spc_sweep: g.gr: stopped by SIGTERM: ", 0), 0u) << err_;
+    // Standard error is no terminal: a progress line every 0.2 s, then the stop.
+    EXPECT_TRUE(std::regex_search(err_, std::regex("^spc_sweep: g.gr: [0-9]+ of 19600 source runs done \\([0-9.]+%\\), "
+                                                   "processor time 0m 0[0-9]s, wall-clock 0m 0[0-9]s, about [0-9]+m "
+                                                   "[0-9]+s left\n")))
+        << err_;
+    EXPECT_NE(err_.find("\nspc_sweep: g.gr: stopped by SIGTERM: "), std::string::npos) << err_;
     EXPECT_NE(err_.find(" of 19600 source runs are recorded in the checkpoint, and the same command resumes them\n"),
               std::string::npos)
         << err_;

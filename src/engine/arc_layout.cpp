@@ -8,6 +8,7 @@
 #include "arc_filters.h"
 #include "heap_scans.h"
 #include "state/aligned_vector.h"
+#include "shortest_path.h"
 #include "state/program_state.h"
 
 namespace {
@@ -55,16 +56,19 @@ ArcLayout planArcLayout() {
     return layout;
 }
 
-uint64_t engineOwnBytes(const ArcLayout& layout) {
+uint64_t engineOwnBytes(const ArcLayout& layout, EngineUse use) {
     const uint64_t n = static_cast<uint64_t>(layout.nodes);
     const uint64_t heap = n + 1 + engine::kScanPadding;
     const uint64_t lists = static_cast<uint64_t>(layout.max_degree) + 1 + engine::kFilterSpill;
-    // d, H, H_key, settled and the filters' heads, in every width.
-    uint64_t bytes = 8 * n + 4 * heap + 8 * (n + 2) + 4 * n + 4 * lists;
-    const uint64_t key = static_cast<uint64_t>(layout.widths.key_bits / 8);
-    if (key == 4) bytes += 4 * n + 4 * (n + 2);  // the width's own labels and keys
-    bytes += 2 * heap;                           // 16-bit ids, or the low halves of 32-bit ones
-    bytes += (key + 8) * lists;                  // the filters' keys, and the fallback's
+    const bool keys32 = layout.widths.key_bits == 32;
+    // The heap's ids H and the settled list, in every width.
+    uint64_t bytes = 4 * heap + 4 * n + 4 * lists;
+    // 64-bit labels and keys: d and H_key, the labels of 64-bit keys or the
+    // console program's output.
+    if (!keys32 || use == EngineUse::labels) bytes += 8 * n + 8 * (n + 2);
+    if (keys32) bytes += 4 * n + 4 * (n + 2);  // the width's own labels and keys
+    bytes += 2 * heap;                          // 16-bit ids, or the low halves of 32-bit ones
+    bytes += (layout.widths.key_bits / 8 + 8) * lists;  // the filters' keys, and the fallback's
     return bytes;
 }
 

@@ -32,5 +32,7 @@ ArcLayout planArcLayout();
 void writeArcLayout(const ArcLayout& layout, void* block);
 
 // Bytes of the engine's own arrays (labels, heap, settled list, the
-// filters' lists) for a network of this layout, besides the block.
-uint64_t engineOwnBytes(const ArcLayout& layout);
+// filters' lists) for a network of this layout, besides the block, at most:
+// the heap's arrays count whole, though runs seldom fill them.
+enum class EngineUse;
+uint64_t engineOwnBytes(const ArcLayout& layout, EngineUse use);

@@ -1,5 +1,8 @@
 // The engine's arrays for the chosen widths, and the single-source run
 // compiled once per instruction set and width.
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cassert>
 #include <cstdint>
@@ -72,6 +75,32 @@ bool enginePrepared() { return engine_prepared && prepared_generation == network
 // The console program's own block for the arc table; spc_sweep's ranks read
 // one they share instead.
 AlignedVector<unsigned char> own_block;
+
+// Prepared for the figures alone (EngineUse::figures): no labels in d.
+bool figures_only = false;
+
+// Gives back the pages of a zero-filled heap array that no run has written
+// yet: they read as zeros again, and cost memory only once a run writes
+// them. The heap's arrays are sized for every node, but most runs fill a
+// part. Position 0, which may hold a sentinel, stays.
+template <typename T>
+void releaseUntouchedPages(T* data, size_t count) {
+    if (count < 2) return;
+    const auto page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
+    const auto begin = (reinterpret_cast<uintptr_t>(data + 1) + page - 1) / page * page;
+    const auto end = reinterpret_cast<uintptr_t>(data + count) / page * page;
+    if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_DONTNEED);
+}
+
+// The 64-bit labels and keys, where a run prepared for the figures alone
+// needs them only once its keys outgrow 32 bits.
+void ensureWideKeyArrays() {
+    const size_t n = static_cast<size_t>(num_nodes);
+    if (d.size() == n && H_key.size() == n + 2) return;
+    d.assign(n, M);
+    H_key.assign(n + 2, 0);
+    H_key[0] = std::numeric_limits<int64_t>::min();  // below every key: climbs stop at the root
+}
 
 template <typename W>
 constexpr bool kKeys64 = sizeof(typename W::Key) == sizeof(int64_t);
@@ -219,6 +248,10 @@ void runWithFallback(InstructionSet set) {
         // labels are not read again.
         widths_in_use.key_bits = 64;
         traced_steps.clear();
+        ensureWideKeyArrays();
+        engine::RunArrays<Keys64Of<W>>& wide = arraysOf<Keys64Of<W>>().run;
+        wide.label = d.data();
+        wide.key = H_key.data();
         runIn<kMode, Keys64Of<W>>(set);
     }
 }
@@ -227,8 +260,9 @@ template <engine::RunMode kMode>
 void runFromSource() {
     // The run's contracts: a source of the network, arrays sized for it.
     assert(user_source_node >= 1 && user_source_node <= num_nodes);
-    assert(d.size() == static_cast<size_t>(num_nodes) && settled.size() == d.size());
-    assert(H.size() == d.size() + 1 + engine::kScanPadding && H_key.size() == d.size() + 2);
+    [[maybe_unused]] const size_t n = static_cast<size_t>(num_nodes);
+    assert(settled.size() == n && H.size() == n + 1 + engine::kScanPadding);
+    assert(kMode == engine::RunMode::figures || (d.size() == n && H_key.size() == n + 2));
     const InstructionSet set = currentInstructionSet();
     const EngineWidths widths = widths_in_use;
     forEachWidth([&](auto width, const EngineWidths& w) {
@@ -247,32 +281,48 @@ void setShadowFrom(int64_t heap_size) {
     resetEngine();
 }
 
-void prepareEngine() {
+void prepareEngine(EngineUse use) {
     const ArcLayout layout = planArcLayout();
     own_block.assign(layout.bytes, 0);
     writeArcLayout(layout, own_block.data());
-    prepareEngineOver(layout, own_block.data());
+    prepareEngineOver(layout, own_block.data(), use);
 }
 
-void prepareEngineOver(const ArcLayout& layout, const void* block) {
+void prepareEngineOver(const ArcLayout& layout, const void* block, EngineUse use) {
     const size_t n = static_cast<size_t>(layout.nodes);
     const size_t arc_room = static_cast<size_t>(layout.max_degree) + 1;
     widths_in_use = layout.widths;
     const bool checked = keysChecked(widths_in_use, layout.bounds);
+    figures_only = use == EngineUse::figures;
 
     improving_head.assign(arc_room + engine::kFilterSpill, 0);
-    d.assign(n, M);
+    if (figures_only && widths_in_use.key_bits == 32) {
+        std::vector<int64_t>().swap(d);  // 32-bit keys: the labels are the width's own
+        std::vector<int64_t>().swap(H_key);
+    } else {
+        std::vector<int64_t>().swap(d);  // (the network's size may have changed)
+        ensureWideKeyArrays();
+    }
     H.assign(n + 1 + engine::kScanPadding, 0);
-    H_key.assign(n + 2, 0);
-    H_key[0] = std::numeric_limits<int64_t>::min();  // below every key: climbs stop at the root
     settled.assign(n, 0);
     settled_count = 0;
     heap_count = 0;
     forEachWidth([&](auto width, const EngineWidths&) { releaseWidth<decltype(width)>(); });
     heap_low.clear();
     forEachWidth([&](auto width, const EngineWidths& w) {
-        if (w == widths_in_use) prepareWidth<decltype(width)>(layout, static_cast<const unsigned char*>(block), checked);
+        using W = decltype(width);
+        if (!(w == widths_in_use)) return;
+        prepareWidth<W>(layout, static_cast<const unsigned char*>(block), checked);
+        if (!figures_only) return;
+        WidthArrays<W>& a = arraysOf<W>();
+        releaseUntouchedPages(a.key.data(), a.key.size());
+        releaseUntouchedPages(a.id.data(), a.id.size());
     });
+    if (figures_only) {
+        releaseUntouchedPages(H.data(), H.size());
+        releaseUntouchedPages(H_key.data(), H_key.size());
+        releaseUntouchedPages(heap_low.data(), heap_low.size());
+    }
     engine_prepared = true;
     prepared_generation = network_generation;
 }
@@ -303,18 +353,22 @@ int64_t largestLabelOfLastRun() {
 
 void heap() {
     if (!enginePrepared()) prepareEngine();
-    runFromSource<engine::RunMode::plain>();
+    if (figures_only) {
+        runFromSource<engine::RunMode::figures>();
+    } else {
+        runFromSource<engine::RunMode::plain>();
+    }
 }
 
 ScanTally heapTallied() {
-    if (!enginePrepared()) prepareEngine();
+    if (!enginePrepared() || figures_only) prepareEngine();
     engine::scan_counts = {};
     runFromSource<engine::RunMode::tallied>();
     return {engine::scan_counts.scans, engine::scan_counts.positions, engine::scan_counts.bytes};
 }
 
 void heapTraced(const std::function<void(const std::vector<int32_t>&)>& observe) {
-    if (!enginePrepared()) prepareEngine();
+    if (!enginePrepared() || figures_only) prepareEngine();
     traced_steps.clear();
     const std::function<void(const std::vector<int32_t>&)> record = [](const std::vector<int32_t>& h) {
         traced_steps.push_back(h);

@@ -34,18 +34,26 @@ int32_t findInHeap(const uint16_t* ids, int32_t count, int32_t v);
 // candidate's full id.
 int32_t findInShadowedHeap(const uint16_t* low, const int32_t* ids, int32_t count, int32_t v);
 
+// What runs leave: labels in d (the console program, the tests), or the
+// figures alone (spc_sweep; see prepareEngineOver).
+enum class EngineUse { labels, figures };
+
 // Sizes the labels, the heap and the settled list for num_nodes nodes, sets
 // every label to M and chooses the engine's widths for the loaded network
 // (see engine_widths.h). The sweep calls it once per network; heap() calls it
 // when nothing was prepared for the loaded network (network_generation) or
 // since the last resetEngine().
-void prepareEngine();
+void prepareEngine(EngineUse use = EngineUse::labels);
 
 // The same over an arc table laid out elsewhere (arc_layout.h), which the
 // runs read until the engine is prepared again or released: spc_sweep's
 // ranks share one per machine. The engine's other arrays are its own.
+// EngineUse::figures: runs leave the nodes they reached, the sum and the
+// largest of their labels, but no labels in d (with 32-bit keys d is not
+// even allocated), and the heap's arrays take memory only as far as runs
+// fill them: spc_sweep's ranks need only the figures.
 struct ArcLayout;
-void prepareEngineOver(const ArcLayout& layout, const void* block);
+void prepareEngineOver(const ArcLayout& layout, const void* block, EngineUse use = EngineUse::labels);
 
 // Frees every array of the engine; the next run prepares it again.
 void releaseEngine();

@@ -53,8 +53,10 @@ struct RunArrays {
 };
 
 // A plain run; a traced one, which shows the heap after every operation to
-// heap_observer; a tallied one, which counts what its heap scans read.
-enum class RunMode { plain, traced, tallied };
+// heap_observer; a tallied one, which counts what its heap scans read; one
+// for the figures alone, which leaves no labels in d (with 32-bit keys the
+// labels are the run's own: the sum, the count and the largest come from those).
+enum class RunMode { plain, traced, tallied, figures };
 
 inline const std::function<void(const std::vector<int32_t>&)>* heap_observer = nullptr;
 
@@ -156,7 +158,7 @@ LoopEnd runLoop(const RunArrays<W>& a, RunProgress<Sum>& progress) {
         const Key du = key[1];
         reached[reached_count++] = u;
         if constexpr (kOwnLabels) {
-            out[u - 1] = int64_t{du} - offset;
+            if constexpr (kMode != RunMode::figures) out[u - 1] = int64_t{du} - offset;
             if (du > last_safe_key) {
                 end = LoopEnd::unsafe_key;
                 break;
@@ -277,14 +279,15 @@ bool runFrom(const RunArrays<W>& a) {
     const int32_t* const reached = settled.data();
     // Only the nodes the previous run reached carry a label other than
     // unreached: few are set back one by one, many with one pass.
+    constexpr bool kLabelsInD = kOwnLabels && kMode != RunMode::figures;
     if (settled_count < num_nodes / 8) {
         for (int32_t i = 0; i < settled_count; ++i) {
             label[reached[i] - 1] = a.unreached;
-            if constexpr (kOwnLabels) d[reached[i] - 1] = M;
+            if constexpr (kLabelsInD) d[reached[i] - 1] = M;
         }
     } else {
         std::fill(label, label + num_nodes, a.unreached);
-        if constexpr (kOwnLabels) std::fill(d.begin(), d.end(), M);
+        if constexpr (kLabelsInD) std::fill(d.begin(), d.end(), M);
     }
 
     const int32_t s = user_source_node;

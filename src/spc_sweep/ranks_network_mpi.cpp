@@ -96,7 +96,7 @@ std::string shareNetwork(const ArcLayout& rank_zero_layout, uint64_t rank_zero_e
     ArcLayout layout = rank_zero_layout;
     shareLayout(layout);
     const bool zero = myRank() == 0;
-    std::string why = checkMemory(layout, engineOwnBytes(layout) + (zero ? rank_zero_extra : 0));
+    std::string why = checkMemory(layout, engineOwnBytes(layout, EngineUse::figures) + (zero ? rank_zero_extra : 0));
     if (!allRanksAgree(why.empty())) return why;
 
     // The machine's first rank allocates the copy; the others find it.
@@ -132,7 +132,7 @@ std::string shareNetwork(const ArcLayout& rank_zero_layout, uint64_t rank_zero_e
     try {
         num_nodes = static_cast<int32_t>(layout.nodes);
         num_arcs = static_cast<int32_t>(layout.arcs);
-        prepareEngineOver(layout, block);
+        prepareEngineOver(layout, block, EngineUse::figures);
     } catch (const std::bad_alloc&) {
         prepared = false;
     }

@@ -57,7 +57,7 @@ void printEstimate(const std::string& name, const SweepOptions& o, const ArcLayo
                 r * cost.low, r * cost.high, static_cast<long long>(cost.sampled), spent);
     const uint64_t rank_zero = static_cast<uint64_t>(layout.nodes) * SweepTally::kBytesPerSource;
     std::printf("  memory: %s per rank, %s per machine for its ranks' shared copy of the network, %s more on rank 0\n",
-                mib(engineOwnBytes(layout)).c_str(), mib(layout.bytes).c_str(), mib(rank_zero).c_str());
+                mib(engineOwnBytes(layout, EngineUse::figures)).c_str(), mib(layout.bytes).c_str(), mib(rank_zero).c_str());
     std::set<int> counts(o.estimate_ranks.begin(), o.estimate_ranks.end());
     if (counts.empty()) counts = {1, rankCount()};
     std::string line = "  wall-clock";

@@ -32,14 +32,14 @@ std::vector<uint64_t> gatherAtRankZero(const std::vector<uint64_t>& mine) { retu
 double measureHandoutSeconds() { return 0; }
 
 std::string shareNetwork(const ArcLayout& layout, uint64_t rank_zero_extra) {
-    const uint64_t need = layout.bytes + engineOwnBytes(layout) + rank_zero_extra;
+    const uint64_t need = layout.bytes + engineOwnBytes(layout, EngineUse::figures) + rank_zero_extra;
     const uint64_t available = availableMemory();
     if (need > available) {
         return "the machine lacks the memory for the network: it needs about " + mib(need) + ", " + mib(available) +
                " are available";
     }
     try {
-        prepareEngine();
+        prepareEngine(EngineUse::figures);
     } catch (const std::bad_alloc&) {
         releaseEngine();
         return "the machine lacks the memory for the network's engine";
