@@ -9,6 +9,7 @@
 #include <map>
 #include <vector>
 
+#include "peers.h"
 #include "sweep_engines.h"
 
 namespace {
@@ -49,7 +50,7 @@ struct Row {
     int32_t arcs = 0;
     std::string widths;
     double ours_ms = 0;  // per source
-    double bgl_ms = 0;
+    std::vector<std::pair<std::string, double>> peer_ms;  // per source, each peer
     ScanTally tally;  // per source
     bool checked = true;
 };
@@ -86,42 +87,29 @@ void BM_AtScale(benchmark::State& state, const ScaleNetwork& net, AtScaleOptions
     row.arcs = num_arcs;
     row.widths = std::string(instructionSetName(currentInstructionSet())) + ", " + widthsName(engineWidthsInUse());
     const std::vector<int32_t> sources = spacedSources(num_nodes, options.sources);
+    const auto peers = peersOverLoadedNetwork();
+    const size_t engines = peers.size() + 1;  // ours is engine 0
     const double never = std::numeric_limits<double>::infinity();
-    std::vector<double> ours(sources.size(), never), bgl(sources.size(), never);
-#ifdef SPC_HAVE_BGL
-    const BglGraph g = bglGraph();
-    std::vector<int64_t> dist(static_cast<size_t>(num_nodes));
-#endif
+    std::vector<std::vector<double>> best(engines, std::vector<double>(sources.size(), never));
     for (auto _ : state) {
         for (int pass = 0; pass < options.passes; ++pass) {
             for (size_t i = 0; i < sources.size(); ++i) {
-                // Taking turns at going first, as in the paired sweeps.
-                for (int turn = 0; turn < 2; ++turn) {
-                    if ((turn + i + static_cast<size_t>(pass)) % 2 == 0) {
-                        double ms = 0;
-                        const Figures f = oursFrom(sources[i], ms);
-                        ours[i] = std::min(ours[i], ms);
-#ifdef SPC_HAVE_BGL
-                        Figures b;
-                        bglRun(g, dist, static_cast<size_t>(sources[i] - 1));
-                        for (size_t v = 0; v < dist.size(); ++v) {
-                            if (dist[v] == std::numeric_limits<int64_t>::max()) continue;
-                            b.sum += dist[v];
-                            b.scans += point[v + 1] - point[v];
-                        }
-                        row.checked = row.checked && same(f, b);
-#else
-                        (void)f;
-#endif
+                // Taking turns at going first, as in the paired sweeps; every
+                // peer's figures checked against ours.
+                Figures ours;
+                for (size_t turn = 0; turn < engines; ++turn) {
+                    const size_t e = (turn + i + static_cast<size_t>(pass)) % engines;
+                    double ms = 0;
+                    if (e == 0) {
+                        ours = oursFrom(sources[i], ms);
                     } else {
-#ifdef SPC_HAVE_BGL
                         const double start = processorMs();
-                        bglRun(g, dist, static_cast<size_t>(sources[i] - 1));
-                        bgl[i] = std::min(bgl[i], processorMs() - start);
-                        benchmark::DoNotOptimize(dist.data());
-#endif
+                        peers[e - 1]->run(sources[i]);
+                        ms = processorMs() - start;
                     }
+                    best[e][i] = std::min(best[e][i], ms);
                 }
+                for (const auto& peer : peers) row.checked = row.checked && same(ours, peer->figures());
             }
         }
     }
@@ -134,16 +122,18 @@ void BM_AtScale(benchmark::State& state, const ScaleNetwork& net, AtScaleOptions
         row.tally.bytes += t.bytes;
     }
     const double k = static_cast<double>(sources.size());
-    for (size_t i = 0; i < sources.size(); ++i) {
-        row.ours_ms += ours[i] / k;
-        if (bgl[i] != never) row.bgl_ms += bgl[i] / k;
+    for (size_t i = 0; i < sources.size(); ++i) row.ours_ms += best[0][i] / k;
+    state.counters["ours_ms"] = row.ours_ms;
+    for (size_t e = 1; e < engines; ++e) {
+        double ms = 0;
+        for (size_t i = 0; i < sources.size(); ++i) ms += best[e][i] / k;
+        row.peer_ms.emplace_back(peers[e - 1]->name(), ms);
+        state.counters[std::string(peers[e - 1]->name()) + "_ms"] = ms;
+        state.counters["ours/" + std::string(peers[e - 1]->name())] = row.ours_ms / ms;
     }
     row.tally.scans = static_cast<int64_t>(static_cast<double>(row.tally.scans) / k);
     row.tally.positions = static_cast<int64_t>(static_cast<double>(row.tally.positions) / k);
     row.tally.bytes = static_cast<int64_t>(static_cast<double>(row.tally.bytes) / k);
-    state.counters["ours_ms"] = row.ours_ms;
-    state.counters["BGL_ms"] = row.bgl_ms;
-    if (row.bgl_ms > 0) state.counters["ours/BGL"] = row.ours_ms / row.bgl_ms;
     state.SetLabel(row.widths);
     rows()[net.name] = row;
 }
@@ -183,18 +173,28 @@ void registerAtScaleBenchmarks(const AtScaleOptions& options) {
 }
 
 void printAtScaleTable() {
-    std::printf("\n%-18s %9s %9s %-30s %10s %10s %9s %9s %12s %9s %8s\n", "network", "nodes", "arcs", "engine",
-                "ours ms/s", "BGL ms/s", "ours/BGL", "scans/s", "positions/s", "MB/s", "GB/sec");
+    for (const std::string& missing : missingPeers()) std::printf("\nBuilt without %s: no comparison with it.", missing.c_str());
+    std::vector<std::string> peers;
+    if (!rows().empty()) {
+        for (const auto& [name, ms] : rows().begin()->second.peer_ms) peers.push_back(name);
+    }
+    std::printf("\n%-18s %9s %9s %-30s %10s", "network", "nodes", "arcs", "engine", "ours ms/s");
+    for (const std::string& p : peers) std::printf(" %10s", (p + " ms/s").c_str());
+    for (const std::string& p : peers) std::printf(" %11s", ("ours/" + p).c_str());
+    std::printf(" %9s %12s %9s %8s\n", "scans/s", "positions/s", "MB/s", "GB/sec");
     for (const ScaleNetwork& net : scaleNetworks()) {
         const auto it = rows().find(net.name);
         if (it == rows().end()) continue;
         const Row& r = it->second;
         const double mb = static_cast<double>(r.tally.bytes) / 1e6;
-        std::printf("%-18s %9d %9d %-30s %10.2f %10.2f %9.3f %9lld %12lld %9.1f %8.1f%s\n", net.name, r.nodes, r.arcs,
-                    r.widths.c_str(), r.ours_ms, r.bgl_ms, r.bgl_ms > 0 ? r.ours_ms / r.bgl_ms : 0.0,
-                    static_cast<long long>(r.tally.scans), static_cast<long long>(r.tally.positions), mb,
-                    r.ours_ms > 0 ? mb / r.ours_ms : 0.0, r.checked ? "" : "  FIGURES DIFFER");
+        std::printf("%-18s %9d %9d %-30s %10.2f", net.name, r.nodes, r.arcs, r.widths.c_str(), r.ours_ms);
+        for (const auto& [name, ms] : r.peer_ms) std::printf(" %10.2f", ms);
+        for (const auto& [name, ms] : r.peer_ms) std::printf(" %11.3f", ms > 0 ? r.ours_ms / ms : 0.0);
+        std::printf(" %9lld %12lld %9.1f %8.1f%s\n", static_cast<long long>(r.tally.scans),
+                    static_cast<long long>(r.tally.positions), mb, r.ours_ms > 0 ? mb / r.ours_ms : 0.0,
+                    r.checked ? "" : "  FIGURES DIFFER");
     }
-    std::printf("\nPer source (/s), the average over the sources; MB: the heap-scan bytes read per source;\n"
-                "GB/sec: those bytes over our whole run's time, a lower bound on the scan's own rate.\n");
+    std::printf("\nPer source (/s), the average over the sources, each the fastest of its passes; MB: the\n"
+                "heap-scan bytes read per source; GB/sec: those bytes over our whole run's time, a lower\n"
+                "bound on the scan's own rate.\n");
 }

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "report/report.h"
+#include "peers.h"
 #include "sweep_engines.h"
 
 namespace {
@@ -102,6 +103,7 @@ int main(int argc, char** argv) {
 #ifndef SPC_HAVE_BGL
     std::fprintf(stderr, "spc_scaling: built without the Boost Graph Library: this engine only\n");
 #endif
+    // The study's peer is BGL, as its plot has always shown.
     const std::vector<Network> networks = studyNetworks(quick);
     int failures = 0;
     for (size_t i = 0; i < networks.size(); ++i) {
@@ -113,18 +115,17 @@ int main(int argc, char** argv) {
         const double ours_ms = fastestSweepMs(oursOnce, ours);
         std::fprintf(stderr, "%.1f ms", ours_ms);
         writeRow(out, net, "ours", ours_ms, ours);
-#ifdef SPC_HAVE_BGL
-        const BglGraph g = bglGraph();
-        std::vector<int64_t> dist(static_cast<size_t>(num_nodes));
-        Figures bgl;
-        const double bgl_ms = fastestSweepMs([&] { return bglOnce(g, dist); }, bgl);
-        std::fprintf(stderr, ", BGL %.1f ms", bgl_ms);
-        writeRow(out, net, "BGL", bgl_ms, bgl);
-        if (!same(ours, bgl)) {
-            std::fprintf(stderr, " - the sums or arc counts differ");
-            ++failures;
+        for (const auto& peer : peersOverLoadedNetwork()) {
+            if (std::string(peer->name()) != "BGL") continue;
+            Figures bgl;
+            const double bgl_ms = fastestSweepMs([&] { return peerSweep(*peer); }, bgl);
+            std::fprintf(stderr, ", BGL %.1f ms", bgl_ms);
+            writeRow(out, net, "BGL", bgl_ms, bgl);
+            if (!same(ours, bgl)) {
+                std::fprintf(stderr, " - the sums or arc counts differ");
+                ++failures;
+            }
         }
-#endif
         std::fprintf(stderr, "\n");
         std::fflush(out);
     }

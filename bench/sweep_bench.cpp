@@ -1,6 +1,6 @@
 // Time of one all-sources sweep on seeded networks: this program's engine, the
-// plain reference engine of the tests, and (when Boost is there) the Boost
-// Graph Library's Dijkstra on a compressed sparse row graph.
+// plain reference engine of the tests, and the peers built in (the Boost Graph
+// Library, LEMON, igraph: peers.h).
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -18,7 +18,9 @@
 
 #include "at_scale.h"
 #include "reference_engine.h"
+#include "peers.h"
 #include "sweep_engines.h"
+#include "test_support.h"
 
 namespace {
 
@@ -57,24 +59,17 @@ Figures referenceOnce() {
     return f;
 }
 
-#ifdef SPC_HAVE_BGL
 // Sources per chunk of the paired sweep: long enough for the clock, short
 // against the spells of a shared machine.
 constexpr int32_t kPairChunk = 16;
 
-// The runs of both engines from the sources first..last.
+// Our runs from the sources first..last.
 void oursFrom(int32_t first, int32_t last) {
     for (int32_t s = first; s <= last; ++s) {
         user_source_node = s;
         heap();
     }
 }
-
-void bglFrom(const BglGraph& g, std::vector<int64_t>& dist, int32_t first, int32_t last) {
-    for (int32_t s = first; s <= last; ++s) bglRun(g, dist, static_cast<size_t>(s - 1));
-    benchmark::DoNotOptimize(dist.data());
-}
-#endif
 
 // The reference engine's figures for a family, computed once for all repetitions.
 const Figures& referenceFigures(const Family& family) {
@@ -96,56 +91,54 @@ void BM_Reference(benchmark::State& state, const Family& family) {
     for (auto _ : state) benchmark::DoNotOptimize(referenceOnce());
 }
 
-#ifdef SPC_HAVE_BGL
-void BM_BGL(benchmark::State& state, const Family& family) {
+// One peer's whole sweeps, its figures checked against the reference engine's.
+void BM_Peer(benchmark::State& state, const Family& family, size_t which) {
     load(family.spec);
-    const BglGraph g = bglGraph();
-    std::vector<int64_t> dist(static_cast<size_t>(num_nodes));
-    if (!same(bglOnce(g, dist), referenceFigures(family))) {
-        state.SkipWithError("BGL's sum or arc count differs from ours");
+    const auto peers = peersOverLoadedNetwork();
+    Peer& peer = *peers[which];
+    if (!same(peerSweep(peer), referenceFigures(family))) {
+        state.SkipWithError((std::string(peer.name()) + "'s sum or arc count differs from ours").c_str());
     }
-    for (auto _ : state) benchmark::DoNotOptimize(bglOnce(g, dist));
+    for (auto _ : state) benchmark::DoNotOptimize(peerSweep(peer));
 }
 
-// Both engines over the same sources in alternating chunks, so that a slow
-// spell of the machine falls on both alike, which separate runs cannot
-// promise. Each iteration is one sweep of each engine; per chunk, the fastest
-// iteration counts. The figures were checked by BM_Ours and BM_BGL.
+// Our engine and every peer over the same sources in alternating chunks, so
+// that a slow spell of the machine falls on all alike, which separate runs
+// cannot promise; the order turns from chunk to chunk. Each iteration is one
+// sweep of each; per chunk, the fastest iteration counts. The figures were
+// checked by BM_Ours and BM_Peer.
 void BM_Paired(benchmark::State& state, const Family& family) {
     load(family.spec);
-    const BglGraph g = bglGraph();
-    std::vector<int64_t> dist(static_cast<size_t>(num_nodes));
+    const auto peers = peersOverLoadedNetwork();
+    const size_t engines = peers.size() + 1;  // ours is engine 0
     const int32_t chunks = (num_nodes + kPairChunk - 1) / kPairChunk;
     const double never = std::numeric_limits<double>::infinity();
-    std::vector<double> ours(static_cast<size_t>(chunks), never), bgl(static_cast<size_t>(chunks), never);
+    std::vector<std::vector<double>> best(engines, std::vector<double>(static_cast<size_t>(chunks), never));
     for (auto _ : state) {
         for (int32_t c = 0; c < chunks; ++c) {
             const int32_t first = c * kPairChunk + 1;
             const int32_t last = std::min(num_nodes, first + kPairChunk - 1);
-            // Taking turns at going first: neither always finds the caches as
-            // the other left them.
-            double ours_ms = 0, bgl_ms = 0;
-            for (int turn = 0; turn < 2; ++turn) {
+            for (size_t turn = 0; turn < engines; ++turn) {
+                const size_t e = (turn + static_cast<size_t>(c)) % engines;
                 const double start = processorMs();
-                if ((turn + c) % 2 == 0) {
+                if (e == 0) {
                     oursFrom(first, last);
-                    ours_ms = processorMs() - start;
                 } else {
-                    bglFrom(g, dist, first, last);
-                    bgl_ms = processorMs() - start;
+                    runPeer(*peers[e - 1], first, last);
                 }
+                double& b = best[e][static_cast<size_t>(c)];
+                b = std::min(b, processorMs() - start);
             }
-            ours[static_cast<size_t>(c)] = std::min(ours[static_cast<size_t>(c)], ours_ms);
-            bgl[static_cast<size_t>(c)] = std::min(bgl[static_cast<size_t>(c)], bgl_ms);
         }
     }
-    const double ours_sweep = std::accumulate(ours.begin(), ours.end(), 0.0);
-    const double bgl_sweep = std::accumulate(bgl.begin(), bgl.end(), 0.0);
-    state.counters["ours_ms"] = ours_sweep;
-    state.counters["BGL_ms"] = bgl_sweep;
-    state.counters["ours/BGL"] = ours_sweep / bgl_sweep;
+    const double ours = std::accumulate(best[0].begin(), best[0].end(), 0.0);
+    state.counters["ours_ms"] = ours;
+    for (size_t e = 1; e < engines; ++e) {
+        const double theirs = std::accumulate(best[e].begin(), best[e].end(), 0.0);
+        state.counters[std::string(peers[e - 1]->name()) + "_ms"] = theirs;
+        state.counters["ours/" + std::string(peers[e - 1]->name())] = ours / theirs;
+    }
 }
-#endif
 
 // Collects the time per sweep of each run for the ratio table at the end: the
 // fastest of the repetitions, as the others were slowed by whatever else the
@@ -163,8 +156,9 @@ public:
             const double t = run.GetAdjustedCPUTime() / 1e6;
             auto [it, added] = ms.emplace(run.run_name.function_name, t);
             if (!added && t < it->second) it->second = t;
-            const auto ratio = run.counters.find("ours/BGL");
-            if (ratio != run.counters.end()) paired[run.run_name.function_name] = ratio->second.value;
+            for (const auto& [counter, value] : run.counters) {
+                if (counter.rfind("ours/", 0) == 0) paired[run.run_name.function_name][counter.substr(5)] = value.value;
+            }
             if (run.run_type == Run::RT_Iteration && !raw_) {
                 std::fprintf(stderr, "[%d] %s\n", ++done_, run.benchmark_name().c_str());
             }
@@ -172,7 +166,8 @@ public:
         if (raw_) ConsoleReporter::ReportRuns(runs);
     }
     std::map<std::string, double> ms;  // by benchmark name, CPU time in ms (time unit ns)
-    std::map<std::string, double> paired;  // ours/BGL of the paired sweeps, by benchmark name
+    // Of the paired sweeps, by benchmark name: ours over each peer's time.
+    std::map<std::string, std::map<std::string, double>> paired;
 
 private:
     bool raw_;
@@ -199,42 +194,61 @@ constexpr int kRepetitions = 5;
 // Sweeps of each engine in a paired benchmark.
 constexpr int kPairedSweeps = 5;
 
-// The suite's table: the fastest time of each engine per network and the ratios.
+// The names of the peers built in.
+std::vector<std::string> peerNames() {
+    loadArcs(1, {});
+    std::vector<std::string> names;
+    for (const auto& peer : peersOverLoadedNetwork()) names.push_back(peer->name());
+    return names;
+}
+
+// The suite's table: the fastest time of each engine per network, and ours
+// over each peer's time in the paired sweeps, the fastest peer's last.
 void printSuiteTable(const RatioReporter& reporter) {
-#ifndef SPC_HAVE_BGL
-    std::printf("\nBuilt without the Boost Graph Library (libboost-graph-dev): no peer comparison.\n");
-#endif
-    std::printf("\n%-22s %12s %12s %12s %10s %12s %10s\n", "network", "ours ms", "BGL ms", "reference ms", "ours/BGL",
-                "ref/ours", "paired");
+    for (const std::string& missing : missingPeers()) std::printf("\nBuilt without %s: no comparison with it.", missing.c_str());
+    const std::vector<std::string> peers = peerNames();
+    std::printf("\n%-22s %10s %12s", "network", "ours ms", "reference ms");
+    for (const std::string& p : peers) std::printf(" %10s", (p + " ms").c_str());
+    for (const std::string& p : peers) std::printf(" %12s", ("ours/" + p).c_str());
+    std::printf(" %14s\n", "ours/fastest");
     for (const Family& f : families()) {
-        auto get = [&](const char* kind) {
-            const auto it = reporter.ms.find(std::string(kind) + "/" + f.name);
+        auto get = [&](const std::string& kind) {
+            const auto it = reporter.ms.find(kind + "/" + f.name);
             return it == reporter.ms.end() ? 0.0 : it->second;
         };
-        const double ours = get("Ours"), bgl = get("BGL"), ref = get("Reference");
         const auto paired = reporter.paired.find(std::string("Paired/") + f.name);
-        if (ours == 0 && paired == reporter.paired.end()) continue;
-        std::printf("%-22s %12.2f %12.2f %12.2f %10.3f %12.2f %10.3f\n", f.name, ours, bgl, ref,
-                    ours > 0 && bgl > 0 ? ours / bgl : 0.0, ours > 0 && ref > 0 ? ref / ours : 0.0,
-                    paired != reporter.paired.end() ? paired->second : 0.0);
+        if (get("Ours") == 0 && paired == reporter.paired.end()) continue;
+        std::printf("%-22s %10.2f %12.2f", f.name, get("Ours"), get("Reference"));
+        for (const std::string& p : peers) std::printf(" %10.2f", get("Peer/" + p));
+        double fastest = 0;
+        for (const std::string& p : peers) {
+            const double ratio = paired == reporter.paired.end() ? 0.0 : paired->second.count(p) ? paired->second.at(p) : 0.0;
+            std::printf(" %12.3f", ratio);
+            fastest = std::max(fastest, ratio);  // the largest ratio: the peer with the least time
+        }
+        std::printf(" %14.3f\n", fastest);
     }
+    std::printf("\nTimes: the fastest of %d sweeps; ours/peer: paired sweeps, chunks of %d sources taking turns.\n",
+                kRepetitions, kPairChunk);
 }
 
 void registerSuite() {
+    const std::vector<std::string> peers = peerNames();
     for (const Family& f : families()) {
-        auto add = [&](const char* kind, auto function) {
-            benchmark::RegisterBenchmark((std::string(kind) + "/" + f.name).c_str(), function, f)
+        auto add = [&](const std::string& name, auto function) {
+            benchmark::RegisterBenchmark((name + "/" + f.name).c_str(), function)
                 ->Unit(benchmark::kNanosecond)
                 ->Repetitions(kRepetitions);
         };
-        add("Ours", BM_Ours);
-        add("Reference", BM_Reference);
-#ifdef SPC_HAVE_BGL
-        add("BGL", BM_BGL);
+        add("Ours", [f](benchmark::State& s) { BM_Ours(s, f); });
+        add("Reference", [f](benchmark::State& s) { BM_Reference(s, f); });
+        for (size_t i = 0; i < peers.size(); ++i) {
+            add("Peer/" + peers[i], [f, i](benchmark::State& s) { BM_Peer(s, f, i); });
+        }
+        if (peers.empty()) continue;
         benchmark::RegisterBenchmark((std::string("Paired/") + f.name).c_str(), BM_Paired, f)
             ->Unit(benchmark::kMillisecond)
             ->Iterations(kPairedSweeps);
-#endif
     }
 }
 

@@ -1,6 +1,5 @@
-// What the benchmarks share: loading a seeded network, one sweep of this
-// program's engine, and the Boost Graph Library's Dijkstra as the peer (when
-// Boost is there, SPC_HAVE_BGL).
+// What the benchmarks share: loading a seeded network and one sweep of this
+// program's engine; the peers are in peers.h.
 #pragma once
 
 #include <cstdint>
@@ -14,10 +13,6 @@
 #include "loader/network_loader.h"
 #include "sweep/sweep.h"
 
-#ifdef SPC_HAVE_BGL
-#include <boost/graph/compressed_sparse_row_graph.hpp>
-#include <boost/graph/dijkstra_shortest_paths.hpp>
-#endif
 
 // The figures two engines must agree on.
 struct Figures {
@@ -46,46 +41,3 @@ inline Figures oursOnce() {
     f.scans = trivial_triple_comparisons;
     return f;
 }
-
-#ifdef SPC_HAVE_BGL
-using BglGraph = boost::compressed_sparse_row_graph<boost::directedS, boost::no_property, int64_t>;
-
-// The loaded network as BGL's compressed sparse row graph.
-inline BglGraph bglGraph() {
-    std::vector<std::pair<int32_t, int32_t>> edges;
-    std::vector<int64_t> weights;
-    for (int32_t u = 1; u <= num_nodes; ++u) {
-        for (int32_t e = point[u - 1]; e < point[u]; ++e) {
-            edges.emplace_back(u - 1, graph_head[e] - 1);
-            weights.push_back(graph_length[e]);
-        }
-    }
-    return BglGraph(boost::edges_are_sorted, edges.begin(), edges.end(), weights.begin(),
-                    static_cast<size_t>(num_nodes));
-}
-
-// BGL's labels from source s (0-based) into dist.
-inline void bglRun(const BglGraph& g, std::vector<int64_t>& dist, size_t s) {
-    boost::dijkstra_shortest_paths(
-        g, s,
-        boost::distance_map(boost::make_iterator_property_map(dist.begin(), boost::get(boost::vertex_index, g)))
-            .weight_map(boost::get(boost::edge_bundle, g))
-            .distance_inf(std::numeric_limits<int64_t>::max()));
-}
-
-// One BGL sweep; dist has a slot per node.
-inline Figures bglOnce(const BglGraph& g, std::vector<int64_t>& dist) {
-    Figures f;
-    const auto n = boost::num_vertices(g);
-    const int64_t inf = std::numeric_limits<int64_t>::max();
-    for (size_t s = 0; s < n; ++s) {
-        bglRun(g, dist, s);
-        for (size_t v = 0; v < n; ++v) {
-            if (dist[v] == inf) continue;
-            f.sum += dist[v];
-            f.scans += static_cast<int64_t>(boost::out_degree(v, g));
-        }
-    }
-    return f;
-}
-#endif

@@ -252,7 +252,9 @@ TEST_F(SweepJob, RanksOfOneMachineReadOneCopyOfTheNetwork) {
             }
         }
         EXPECT_EQ(copies, 1) << "rank " << rank;
+#ifndef __SANITIZE_ADDRESS__  // its quarantine keeps the arcs rank 0 read, freed, in memory
         EXPECT_EQ(private_copies, 0) << "rank " << rank;
+#endif
     }
     kill(launcherProcess(dir_), SIGUSR1);  // handed on to the ranks
     wait();

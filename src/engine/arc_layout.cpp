@@ -74,7 +74,6 @@ uint64_t engineOwnBytes(const ArcLayout& layout, EngineUse use) {
 
 void writeArcLayout(const ArcLayout& layout, void* block) {
     assert(reinterpret_cast<uintptr_t>(block) % kCacheLine == 0);
-    assert(point.size() == static_cast<size_t>(layout.nodes) + 1 || (layout.nodes == 0 && point.size() <= 1));
     auto* base = static_cast<unsigned char*>(block);
     const size_t point_bytes = static_cast<size_t>(layout.nodes + 1) * sizeof(int32_t);
     if (point.size() == static_cast<size_t>(layout.nodes) + 1) {

@@ -9,6 +9,7 @@
 
 #include "engine/shortest_path.h"
 #include "loader/network_loader.h"
+#include "state/aligned_vector.h"
 #include "state/program_state.h"
 #include "sweep_ranks.h"
 
@@ -99,8 +100,9 @@ std::string shareNetwork(const ArcLayout& rank_zero_layout, uint64_t rank_zero_e
     std::string why = checkMemory(layout, engineOwnBytes(layout, EngineUse::figures) + (zero ? rank_zero_extra : 0));
     if (!allRanksAgree(why.empty())) return why;
 
-    // The machine's first rank allocates the copy; the others find it.
-    const MPI_Aint size = firstOnMachine() ? static_cast<MPI_Aint>(std::max<size_t>(layout.bytes, 64)) : 0;
+    // The machine's first rank allocates the copy; the others find it. A
+    // cache line more, to start the copy on one.
+    const MPI_Aint size = firstOnMachine() ? static_cast<MPI_Aint>(layout.bytes + kCacheLine) : 0;
     MPI_Info info;
     MPI_Info_create(&info);
     MPI_Info_set(info, "alloc_shared_noncontig", "true");
@@ -114,7 +116,9 @@ std::string shareNetwork(const ArcLayout& rank_zero_layout, uint64_t rank_zero_e
     }
     MPI_Aint got = 0;
     int unit = 1;
-    MPI_Win_shared_query(window, 0, &got, &unit, &block);
+    void* base = nullptr;
+    MPI_Win_shared_query(window, 0, &got, &unit, &base);
+    block = reinterpret_cast<void*>((reinterpret_cast<uintptr_t>(base) + kCacheLine - 1) / kCacheLine * kCacheLine);
     MPI_Win_lock_all(MPI_MODE_NOCHECK, window);
     if (zero) writeArcLayout(layout, block);
     if (first_ranks != MPI_COMM_NULL) {

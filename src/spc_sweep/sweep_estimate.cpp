@@ -16,9 +16,25 @@
 
 namespace {
 
-std::string mib(uint64_t bytes) {
+std::string bytesText(uint64_t bytes) {
     char text[32];
-    std::snprintf(text, sizeof text, "%.1f MiB", static_cast<double>(bytes) / (1 << 20));
+    const double b = static_cast<double>(bytes);
+    if (b >= 1e9) {
+        std::snprintf(text, sizeof text, "%.2f GB", b / 1e9);
+    } else if (b >= 1e6) {
+        std::snprintf(text, sizeof text, "%.1f MB", b / 1e6);
+    } else {
+        std::snprintf(text, sizeof text, "%.1f kB", b / 1e3);
+    }
+    return text;
+}
+
+// Seconds as a plain decimal number with three significant digits or more.
+std::string secondsText(double seconds) {
+    int decimals = 3;
+    for (double x = seconds; x > 0 && x < 0.1 && decimals < 9; x *= 10) ++decimals;
+    char text[48];
+    std::snprintf(text, sizeof text, "%.*f", decimals, seconds);
     return text;
 }
 
@@ -51,13 +67,17 @@ void printEstimate(const std::string& name, const SweepOptions& o, const ArcLayo
     }
     const SweepCost cost = costFromSample(seconds, layout.nodes);
     const int r = o.repetitions;
-    std::printf("spc_sweep: estimate: %s: processor time per sweep %.3f s (19 times in 20 between %.3f and %.3f s); "
-                "%d sweep%s %.3f s (%.3f to %.3f s); from %lld sources' runs in %.2f s\n",
-                name.c_str(), cost.per_sweep, cost.low, cost.high, r, r == 1 ? "" : "s", r * cost.per_sweep,
-                r * cost.low, r * cost.high, static_cast<long long>(cost.sampled), spent);
+    std::printf("spc_sweep: estimate: %s: processor time per sweep %s s (19 times in 20 between %s and %s s); "
+                "%d sweep%s %s s (%s to %s s); from %lld sources' runs in %s s\n",
+                name.c_str(), secondsText(cost.per_sweep).c_str(), secondsText(cost.low).c_str(),
+                secondsText(cost.high).c_str(), r, r == 1 ? "" : "s", secondsText(r * cost.per_sweep).c_str(),
+                secondsText(r * cost.low).c_str(), secondsText(r * cost.high).c_str(),
+                static_cast<long long>(cost.sampled), secondsText(spent).c_str());
     const uint64_t rank_zero = static_cast<uint64_t>(layout.nodes) * SweepTally::kBytesPerSource;
-    std::printf("  memory: %s per rank, %s per machine for its ranks' shared copy of the network, %s more on rank 0\n",
-                mib(engineOwnBytes(layout, EngineUse::figures)).c_str(), mib(layout.bytes).c_str(), mib(rank_zero).c_str());
+    std::printf("  memory: at most %s per rank, %s per machine for its ranks' shared copy of the network, %s more "
+                "on rank 0\n",
+                bytesText(engineOwnBytes(layout, EngineUse::figures)).c_str(), bytesText(layout.bytes).c_str(),
+                bytesText(rank_zero).c_str());
     std::set<int> counts(o.estimate_ranks.begin(), o.estimate_ranks.end());
     if (counts.empty()) counts = {1, rankCount()};
     std::string line = "  wall-clock";
@@ -68,8 +88,8 @@ void printEstimate(const std::string& name, const SweepOptions& o, const ArcLayo
         };
         const SimulatedRun run = simulateRun(layout.nodes, r, p, Handout::guided, time_of, handout);
         char text[160];
-        std::snprintf(text, sizeof text, "%s on %d rank%s: %.3f s (efficiency %.1f %%)", line.size() > 12 ? ";" : "", p,
-                      p == 1 ? "" : "s", run.wall_seconds, 100 * run.efficiency());
+        std::snprintf(text, sizeof text, "%s on %d rank%s: %s s (efficiency %.1f %%)", line.size() > 12 ? ";" : "", p,
+                      p == 1 ? "" : "s", secondsText(run.wall_seconds).c_str(), 100 * run.efficiency());
         line += text;
     }
     std::printf("%s\n", line.c_str());
