@@ -16,31 +16,6 @@ using namespace spc_test;
 
 namespace {
 
-// The indented blocks of the README's section `heading`, in order.
-std::vector<std::string> sectionBlocks(const std::string& heading) {
-    std::istringstream readme(readAllBytes(std::string(SPC_SOURCE_DIR) + "/README.md"));
-    std::vector<std::string> blocks;
-    std::string line;
-    bool inside = false;
-    bool in_block = false;
-    while (std::getline(readme, line)) {
-        if (line.rfind("## ", 0) == 0) {
-            inside = line == "## " + heading;
-            in_block = false;
-            continue;
-        }
-        if (!inside) continue;
-        if (line.rfind("    ", 0) == 0) {
-            if (!in_block) blocks.emplace_back();
-            blocks.back() += line.substr(4) + "\n";
-            in_block = true;
-        } else if (!line.empty()) {
-            in_block = false;
-        }
-    }
-    return blocks;
-}
-
 // The table's words, one blank between them, with the time column (the
 // third) replaced by T: times and so the column widths vary.
 std::string maskTimeColumn(const std::string& table) {
@@ -56,7 +31,7 @@ std::string maskTimeColumn(const std::string& table) {
 }
 
 TEST_F(ProgramRun, TheReadmesBatchExampleRunsAsWritten) {
-    const std::vector<std::string> blocks = sectionBlocks("Batch use");
+    const std::vector<std::string> blocks = readmeBlocks("Batch use");
     ASSERT_EQ(blocks.size(), 3u) << "the section should show the run, the table command and the table";
     // The README's paths, here: the samples, and the program (under the
     // emulator in a cross build).

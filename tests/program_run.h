@@ -12,6 +12,7 @@
 #include <regex>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "test_support.h"
 
@@ -51,6 +52,31 @@ inline std::string maskTimes(const std::string& text) {
 
 inline bool canRunAsNobody() {
     return geteuid() != 0 || std::system("setpriv --reuid=65534 --regid=65534 --clear-groups true 2>/dev/null") == 0;
+}
+
+// The indented blocks of the README's section `heading` (its ## line), in order.
+inline std::vector<std::string> readmeBlocks(const std::string& heading) {
+    std::istringstream readme(readAllBytes(std::string(SPC_SOURCE_DIR) + "/README.md"));
+    std::vector<std::string> blocks;
+    std::string line;
+    bool inside = false;
+    bool in_block = false;
+    while (std::getline(readme, line)) {
+        if (line.rfind("## ", 0) == 0) {
+            inside = line == "## " + heading;
+            in_block = false;
+            continue;
+        }
+        if (!inside) continue;
+        if (line.rfind("    ", 0) == 0) {
+            if (!in_block) blocks.emplace_back();
+            blocks.back() += line.substr(4) + "\n";
+            in_block = true;
+        } else if (!line.empty()) {
+            in_block = false;
+        }
+    }
+    return blocks;
 }
 
 class ProgramRun : public ::testing::Test {

@@ -274,7 +274,7 @@ TEST_F(SweepJob, TheEstimateRunsASampleAndPredicts) {
     std::smatch m;
     ASSERT_TRUE(std::regex_search(out_, m, std::regex("^spc_sweep: estimate: cycle.gr: processor time per sweep "
                                                       "([0-9.]+) s \\(19 times in 20 between ([0-9.]+) and ([0-9.]+) "
-                                                      "s\\); 2 sweeps ([0-9.]+) s")))
+                                                      "s\\), [0-9.]+ core-hours; 2 sweeps ([0-9.]+) s")))
         << out_;
     const double per_sweep = std::stod(m[1]), low = std::stod(m[2]), high = std::stod(m[3]);
     EXPECT_GT(per_sweep, 0);

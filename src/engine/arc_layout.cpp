@@ -35,24 +35,30 @@ void writeNarrowed(const std::vector<int32_t>& values, T padding, void* out) {
 
 }  // namespace
 
-ArcLayout planArcLayout() {
+ArcLayout layoutOf(int64_t nodes, int64_t arcs, const EngineWidths& widths) {
     ArcLayout layout;
+    layout.nodes = nodes;
+    layout.arcs = arcs;
+    layout.widths = widths;
+    // The arrays the runs read past a node's last arc are padded by kFewArcs
+    // slots (head 1, length 0).
+    const size_t padded = static_cast<size_t>(arcs) + engine::kFewArcs;
+    layout.point_offset = 0;
+    layout.head_offset = onCacheLine(static_cast<size_t>(nodes + 1) * sizeof(int32_t));
+    layout.length_offset = layout.head_offset + onCacheLine(padded * static_cast<size_t>(widths.id_bits / 8));
+    layout.bytes = layout.length_offset + onCacheLine(padded * static_cast<size_t>(widths.length_bits / 8));
+    return layout;
+}
+
+ArcLayout planArcLayout() {
     const size_t n = num_nodes > 0 ? static_cast<size_t>(num_nodes) : 0;
-    layout.nodes = static_cast<int64_t>(n);
-    layout.arcs = static_cast<int64_t>(graph_head.size());
+    const NetworkBounds bounds = networkBounds();
+    ArcLayout layout = layoutOf(static_cast<int64_t>(n), static_cast<int64_t>(graph_head.size()), chosenWidths(bounds));
+    layout.bounds = bounds;
     for (size_t u = 1; u < point.size() && u <= n; ++u) {
         layout.max_degree = std::max(layout.max_degree, point[u] - point[u - 1]);
     }
-    layout.bounds = networkBounds();
-    layout.widths = chosenWidths(layout.bounds);
     layout.fixed_slots = !mostNodesHaveOneDegree(n);
-    // The arrays the runs read past a node's last arc are padded by kFewArcs
-    // slots (head 1, length 0).
-    const size_t padded = graph_head.size() + engine::kFewArcs;
-    layout.point_offset = 0;
-    layout.head_offset = onCacheLine((n + 1) * sizeof(int32_t));
-    layout.length_offset = layout.head_offset + onCacheLine(padded * static_cast<size_t>(layout.widths.id_bits / 8));
-    layout.bytes = layout.length_offset + onCacheLine(padded * static_cast<size_t>(layout.widths.length_bits / 8));
     return layout;
 }
 

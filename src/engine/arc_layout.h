@@ -27,6 +27,10 @@ struct ArcLayout {
 // graph_length) in the widths the engine would choose for it.
 ArcLayout planArcLayout();
 
+// Where the arrays of a network of this size lie in the widths given (what
+// planArcLayout works out, without a network: for sizing).
+ArcLayout layoutOf(int64_t nodes, int64_t arcs, const EngineWidths& widths);
+
 // Writes the loaded network's arc table into block, which holds
 // layout.bytes bytes and starts on a cache line.
 void writeArcLayout(const ArcLayout& layout, void* block);

@@ -9,6 +9,7 @@
 #include "engine/shortest_path.h"
 #include "state/program_state.h"
 #include "sweep_network.h"
+#include "sweep/progress_line.h"
 #include "sweep_ranks.h"
 #include "sweep_sample.h"
 #include "sweep_simulation.h"
@@ -67,12 +68,12 @@ void printEstimate(const std::string& name, const SweepOptions& o, const ArcLayo
     }
     const SweepCost cost = costFromSample(seconds, layout.nodes);
     const int r = o.repetitions;
-    std::printf("spc_sweep: estimate: %s: processor time per sweep %s s (19 times in 20 between %s and %s s); "
-                "%d sweep%s %s s (%s to %s s); from %lld sources' runs in %s s\n",
+    std::printf("spc_sweep: estimate: %s: processor time per sweep %s s (19 times in 20 between %s and %s s), "
+                "%.1f core-hours; %d sweep%s %s s (%s to %s s); from %lld sources' runs in %s s\n",
                 name.c_str(), secondsText(cost.per_sweep).c_str(), secondsText(cost.low).c_str(),
-                secondsText(cost.high).c_str(), r, r == 1 ? "" : "s", secondsText(r * cost.per_sweep).c_str(),
-                secondsText(r * cost.low).c_str(), secondsText(r * cost.high).c_str(),
-                static_cast<long long>(cost.sampled), secondsText(spent).c_str());
+                secondsText(cost.high).c_str(), cost.per_sweep / 3600, r, r == 1 ? "" : "s",
+                secondsText(r * cost.per_sweep).c_str(), secondsText(r * cost.low).c_str(),
+                secondsText(r * cost.high).c_str(), static_cast<long long>(cost.sampled), secondsText(spent).c_str());
     const uint64_t rank_zero = static_cast<uint64_t>(layout.nodes) * SweepTally::kBytesPerSource;
     std::printf("  memory: at most %s per rank, %s per machine for its ranks' shared copy of the network, %s more "
                 "on rank 0\n",
@@ -88,8 +89,9 @@ void printEstimate(const std::string& name, const SweepOptions& o, const ArcLayo
         };
         const SimulatedRun run = simulateRun(layout.nodes, r, p, Handout::guided, time_of, handout);
         char text[160];
-        std::snprintf(text, sizeof text, "%s on %d rank%s: %s s (efficiency %.1f %%)", line.size() > 12 ? ";" : "", p,
-                      p == 1 ? "" : "s", secondsText(run.wall_seconds).c_str(), 100 * run.efficiency());
+        std::snprintf(text, sizeof text, "%s on %d rank%s: %s s, %s (efficiency %.1f %%)", line.size() > 12 ? ";" : "",
+                      p, p == 1 ? "" : "s", secondsText(run.wall_seconds).c_str(),
+                      ProgressLine::duration(run.wall_seconds).c_str(), 100 * run.efficiency());
         line += text;
     }
     std::printf("%s\n", line.c_str());
