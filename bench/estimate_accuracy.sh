@@ -17,7 +17,7 @@ networks=("$@")
 if [ ${#networks[@]} -eq 0 ]; then
   here=$(cd "$(dirname "$0")/.." && pwd)
   networks=("$here"/examples/*.gr)
-  gen() { "$build/spc_gen" "$@" -o "$work/$1-$2.gr" && networks+=("$work/$1-$2.gr"); }
+  gen() { "$build/spc_gen" "$@" -o "$work/$1-$2-$3.gr" && networks+=("$work/$1-$2-$3.gr"); }
   gen grid 71 71 --seed 1 --lengths 1 10000
   gen road 71 71 --seed 2 --lengths 1 10000
   gen random 5000 14000 --seed 3 --lengths 1 10000

@@ -8,6 +8,7 @@
 #include "report/report.h"
 #include "sweep_network.h"
 #include "sweep_outputs.h"
+#include "sweep_progress.h"
 #include "sweep_ranks.h"
 #include "sweep_signals.h"
 
@@ -27,9 +28,10 @@ std::string keptFor(const SweepOptions& o) {
 std::string sweepSummaryLine(const SummaryFigures& s) {
     char line[640];
     std::snprintf(line, sizeof line,
-                  "spc_sweep: %d rank%s (%s); wall-clock %.2f s; processor time in the runs %.2f s; %lld chunk%s, "
+                  "spc_sweep: %d rank%s (%s); wall-clock %s s; processor time in the runs %s s; %lld chunk%s, "
                   "%d repetition%s; %lld source run%s resumed from the checkpoint; %s\n",
-                  s.ranks, s.ranks == 1 ? "" : "s", s.build.c_str(), s.wall_seconds, s.cpu_seconds,
+                  s.ranks, s.ranks == 1 ? "" : "s", s.build.c_str(), plainSeconds(s.wall_seconds).c_str(),
+                  plainSeconds(s.cpu_seconds).c_str(),
                   static_cast<long long>(s.chunks), s.chunks == 1 ? "" : "s", s.repetitions,
                   s.repetitions == 1 ? "" : "s", static_cast<long long>(s.resumed), s.resumed == 1 ? "" : "s",
                   eccentricities(s.diameter, s.radius).c_str());
@@ -116,10 +118,10 @@ bool reportFinishedRecord(const std::string& name, const SweepOptions& o, const 
     const float time = timePerSweepMs(r.cpu_ns, header.repetitions);
     char line[640];
     std::snprintf(line, sizeof line,
-                  "spc_sweep: recorded by an earlier run on %d rank%s that ended %s (wall-clock %.2f s; processor "
-                  "time in the runs %.2f s; %s); nothing was swept or logged now\n",
-                  r.ranks, r.ranks == 1 ? "" : "s", r.ended.c_str(), r.wall_seconds,
-                  static_cast<double>(r.cpu_ns) / 1e9, eccentricities(r.diameter, r.radius).c_str());
+                  "spc_sweep: recorded by an earlier run on %d rank%s that ended %s (wall-clock %s s; processor "
+                  "time in the runs %s s; %s); nothing was swept or logged now\n",
+                  r.ranks, r.ranks == 1 ? "" : "s", r.ended.c_str(), plainSeconds(r.wall_seconds).c_str(),
+                  plainSeconds(static_cast<double>(r.cpu_ns) / 1e9).c_str(), eccentricities(r.diameter, r.radius).c_str());
     errno = 0;
     written = writeOut(resultLines(r.sum, time, r.scans, tripleCount(header.network.nodes) - r.scans) + line);
     if (!written) {

@@ -11,6 +11,7 @@
 #include "sweep_network.h"
 #include "sweep/progress_line.h"
 #include "sweep_ranks.h"
+#include "sweep_progress.h"
 #include "sweep_sample.h"
 #include "sweep_simulation.h"
 #include "sweep_tally.h"
@@ -27,15 +28,6 @@ std::string bytesText(uint64_t bytes) {
     } else {
         std::snprintf(text, sizeof text, "%.1f kB", b / 1e3);
     }
-    return text;
-}
-
-// Seconds as a plain decimal number with three significant digits or more.
-std::string secondsText(double seconds) {
-    int decimals = 3;
-    for (double x = seconds; x > 0 && x < 0.1 && decimals < 9; x *= 10) ++decimals;
-    char text[48];
-    std::snprintf(text, sizeof text, "%.*f", decimals, seconds);
     return text;
 }
 
@@ -70,10 +62,10 @@ void printEstimate(const std::string& name, const SweepOptions& o, const ArcLayo
     const int r = o.repetitions;
     std::printf("spc_sweep: estimate: %s: processor time per sweep %s s (19 times in 20 between %s and %s s), "
                 "%.1f core-hours; %d sweep%s %s s (%s to %s s); from %lld sources' runs in %s s\n",
-                name.c_str(), secondsText(cost.per_sweep).c_str(), secondsText(cost.low).c_str(),
-                secondsText(cost.high).c_str(), cost.per_sweep / 3600, r, r == 1 ? "" : "s",
-                secondsText(r * cost.per_sweep).c_str(), secondsText(r * cost.low).c_str(),
-                secondsText(r * cost.high).c_str(), static_cast<long long>(cost.sampled), secondsText(spent).c_str());
+                name.c_str(), plainSeconds(cost.per_sweep).c_str(), plainSeconds(cost.low).c_str(),
+                plainSeconds(cost.high).c_str(), cost.per_sweep / 3600, r, r == 1 ? "" : "s",
+                plainSeconds(r * cost.per_sweep).c_str(), plainSeconds(r * cost.low).c_str(),
+                plainSeconds(r * cost.high).c_str(), static_cast<long long>(cost.sampled), plainSeconds(spent).c_str());
     const uint64_t rank_zero = static_cast<uint64_t>(layout.nodes) * SweepTally::kBytesPerSource;
     std::printf("  memory: at most %s per rank, %s per machine for its ranks' shared copy of the network, %s more "
                 "on rank 0\n",
@@ -90,7 +82,7 @@ void printEstimate(const std::string& name, const SweepOptions& o, const ArcLayo
         const SimulatedRun run = simulateRun(layout.nodes, r, p, Handout::guided, time_of, handout);
         char text[160];
         std::snprintf(text, sizeof text, "%s on %d rank%s: %s s, %s (efficiency %.1f %%)", line.size() > 12 ? ";" : "",
-                      p, p == 1 ? "" : "s", secondsText(run.wall_seconds).c_str(),
+                      p, p == 1 ? "" : "s", plainSeconds(run.wall_seconds).c_str(),
                       ProgressLine::duration(run.wall_seconds).c_str(), 100 * run.efficiency());
         line += text;
     }

@@ -4,6 +4,14 @@
 
 #include <cstdio>
 
+std::string plainSeconds(double seconds) {
+    int decimals = 3;
+    for (double x = seconds; x > 0 && x < 0.1 && decimals < 9; x *= 10) ++decimals;
+    char text[48];
+    std::snprintf(text, sizeof text, "%.*f", decimals, seconds);
+    return text;
+}
+
 RunProgress::RunProgress(const std::string& name, int repetitions, int64_t total, int64_t resumed,
                          double every_seconds)
     : name_(name),

@@ -9,6 +9,10 @@
 
 #include "sweep/progress_line.h"
 
+// Seconds as a plain decimal number with three significant digits or more:
+// 0.000123, 1.230, 98037238.444.
+std::string plainSeconds(double seconds);
+
 class RunProgress {
 public:
     // total and resumed count source runs; every_seconds: 0 for no lines.
