@@ -132,8 +132,14 @@ TEST_F(SweepJob, ASignalToRankZeroOrToTheLauncherStopsEveryRank) {
 
 TEST_F(SweepJob, WithoutACheckpointASignalSaysNothingWasKept) {
     start(1, "--progress 0 g.gr");
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
-    ASSERT_EQ(kill(rankProcess(dir_, 0, false), SIGINT), 0);
+    pid_t pid = 0;
+    for (int i = 0; i < 3000 && pid == 0; ++i) {
+        pid = rankProcess(dir_, 0, false);
+        if (pid == 0) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    ASSERT_TRUE(waitUntilCatching(pid, SIGINT)) << "the tool never caught SIGINT";  // a loaded machine starts it late
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    ASSERT_EQ(kill(pid, SIGINT), 0);
     wait();
     EXPECT_EQ(status_, kInterrupted);
     EXPECT_EQ(err_, "spc_sweep: g.gr: stopped by SIGINT; nothing was kept (no --checkpoint), so the same command "

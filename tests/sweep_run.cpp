@@ -65,6 +65,23 @@ pid_t launcherProcess(const fs::path& dir) {
     return 0;
 }
 
+bool waitUntilCatching(pid_t pid, int signal) {
+    for (int i = 0; i < 6000; ++i) {
+        std::istringstream status(readAllBytes("/proc/" + std::to_string(pid) + "/status"));
+        std::string line;
+        bool alive = false;
+        while (std::getline(status, line)) {
+            if (line.rfind("SigCgt:", 0) != 0) continue;
+            alive = true;
+            const uint64_t caught = std::stoull(line.substr(7), nullptr, 16);
+            if ((caught >> (signal - 1)) & 1) return true;
+        }
+        if (!alive) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+}
+
 bool waitForLines(const std::string& path, int64_t lines) {
     for (int i = 0; i < 12000; ++i) {
         const std::string text = readAllBytes(path);

@@ -129,6 +129,9 @@ std::string expectedReport(const NetworkSpec& spec);
 pid_t rankProcess(const fs::path& dir, int rank, bool over_mpi);
 // The launcher (mpiexec) of this test's run.
 pid_t launcherProcess(const fs::path& dir);
+// Waits until the process catches the signal (its handler is installed, as
+// /proc tells); false after a minute or once the process is gone.
+bool waitUntilCatching(pid_t pid, int signal);
 
 // Waits until the file holds at least `lines` lines; false after a minute.
 bool waitForLines(const std::string& path, int64_t lines);
