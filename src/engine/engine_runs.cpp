@@ -92,12 +92,32 @@ void releaseUntouchedPages(T* data, size_t count) {
     if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_DONTNEED);
 }
 
+// Large arrays that runs read and write at random (labels, the arc table):
+// on 2 MiB pages where the kernel gives them (transparent huge pages, asked
+// for with madvise before the array is first written), so that the
+// addresses of a network of millions of nodes fit the processor's
+// translation buffers.
+template <typename Vector>
+void assignOnLargePages(Vector& v, size_t n, typename Vector::value_type value) {
+#ifdef MADV_HUGEPAGE
+    constexpr uintptr_t kLargePage = uintptr_t{2} << 20;
+    if (v.capacity() < n && n * sizeof(value) >= 2 * kLargePage) {
+        Vector().swap(v);
+        v.reserve(n);
+        const auto begin = (reinterpret_cast<uintptr_t>(v.data()) + kLargePage - 1) / kLargePage * kLargePage;
+        const auto end = reinterpret_cast<uintptr_t>(v.data() + n) / kLargePage * kLargePage;
+        if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+    }
+#endif
+    v.assign(n, value);
+}
+
 // The 64-bit labels and keys, where a run prepared for the figures alone
 // needs them only once its keys outgrow 32 bits.
 void ensureWideKeyArrays() {
     const size_t n = static_cast<size_t>(num_nodes);
     if (d.size() == n && H_key.size() == n + 2) return;
-    d.assign(n, M);
+    assignOnLargePages(d, n, M);
     H_key.assign(n + 2, 0);
     H_key[0] = std::numeric_limits<int64_t>::min();  // below every key: climbs stop at the root
 }
@@ -140,7 +160,7 @@ void prepareWidth(const ArcLayout& layout, const unsigned char* block, bool chec
     const NetworkBounds& bounds = layout.bounds;
     WidthArrays<W>& a = arraysOf<W>();
     if constexpr (!kKeys64<W>) {
-        a.label.assign(n, std::numeric_limits<Key>::max());
+        assignOnLargePages(a.label, n, std::numeric_limits<Key>::max());
         a.key.assign(n + 2, 0);
         a.key[0] = std::numeric_limits<Key>::min();  // below every key: climbs stop at the root
     }
@@ -283,7 +303,7 @@ void setShadowFrom(int64_t heap_size) {
 
 void prepareEngine(EngineUse use) {
     const ArcLayout layout = planArcLayout();
-    own_block.assign(layout.bytes, 0);
+    assignOnLargePages(own_block, layout.bytes, 0);
     writeArcLayout(layout, own_block.data());
     prepareEngineOver(layout, own_block.data(), use);
 }
@@ -304,7 +324,7 @@ void prepareEngineOver(const ArcLayout& layout, const void* block, EngineUse use
         ensureWideKeyArrays();
     }
     H.assign(n + 1 + engine::kScanPadding, 0);
-    settled.assign(n, 0);
+    assignOnLargePages(settled, n, 0);
     settled_count = 0;
     heap_count = 0;
     forEachWidth([&](auto width, const EngineWidths&) { releaseWidth<decltype(width)>(); });
