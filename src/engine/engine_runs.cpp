@@ -92,11 +92,9 @@ void releaseUntouchedPages(T* data, size_t count) {
     if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_DONTNEED);
 }
 
-// Large arrays that runs read and write at random (labels, the arc table):
-// on 2 MiB pages where the kernel gives them (transparent huge pages, asked
-// for with madvise before the array is first written), so that the
-// addresses of a network of millions of nodes fit the processor's
-// translation buffers.
+// Large arrays that runs read at random (labels, the arc table) on 2 MiB
+// pages where the kernel gives them (asked for before the first write), so
+// that the addresses of millions of nodes fit the translation buffers.
 template <typename Vector>
 void assignOnLargePages(Vector& v, size_t n, typename Vector::value_type value) {
 #ifdef MADV_HUGEPAGE
