@@ -256,6 +256,24 @@ TEST_P(AgainstReference, LargeHeapsAgree) {
     }
 }
 
+// A network of a million nodes, whose labels and arc table are large enough
+// to be asked onto large pages: prepared again for a smaller network and
+// back, its runs still agree.
+TEST_P(AgainstReference, NetworksOfAMillionNodesAgree) {
+    const NetworkSpec large{"road", 1050, 1000, 32, 1, 10000};
+    for (const NetworkSpec& spec : {large, NetworkSpec{"grid", 30, 30, 33, 1, 100}, large}) {
+        SCOPED_TRACE(specComment(spec));
+        load(spec);
+        prepareEngine();
+        for (int32_t s : {1, num_nodes / 2 + 17}) {
+            ReferenceRun reference;
+            reference.run(s);
+            ASSERT_EQ(runFrom(s), reference.label) << "source " << s;
+            ASSERT_EQ(trivial_triple_comparisons, reference.scans) << "source " << s;
+        }
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(InstructionSets, AgainstReference,
                          ::testing::ValuesIn(allInstructionSets()),
                          [](const auto& info) { return std::string(instructionSetName(info.param)); });
