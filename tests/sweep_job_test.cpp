@@ -54,8 +54,7 @@ protected:
     void SetUp() override {
         SweepRun::SetUp();
         spec_ = {"grid", 70, 70, 11, 1, 10000};
-        writeFile(dir_ / "g.gr", networkText(spec_));
-        expected_ = expectedReport(spec_);
+        expected_ = writeNetwork("g.gr", spec_);
     }
     // Starts the run, waits until part of it is recorded, signals the
     // process given, and checks what the interrupted run left.

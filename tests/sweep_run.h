@@ -15,6 +15,9 @@ namespace spc_test {
 
 constexpr bool kOverMpi = SPC_SWEEP_MPI;
 
+// The expected report of a network, from one sweep in this process.
+std::string expectedReport(const NetworkSpec& spec);
+
 class SweepRun : public ProgramRun {
 protected:
     void SetUp() override {
@@ -108,6 +111,13 @@ protected:
         return reports;
     }
 
+    // Writes the generated network into the test's directory; returns the
+    // console program's report of it.
+    std::string writeNetwork(const std::string& name, const NetworkSpec& spec) {
+        writeFile(dir_ / name, networkText(spec));
+        return expectedReport(spec);
+    }
+
     // The source runs the tool's line says were resumed.
     static int64_t resumedOf(const std::string& out) {
         const size_t at = out.find(" source runs resumed");
@@ -120,9 +130,6 @@ protected:
         return std::count(text.begin(), text.end(), '\n');
     }
 };
-
-// The expected report of a network, from one sweep in this process.
-std::string expectedReport(const NetworkSpec& spec);
 
 // The process of this test's run that runs as the given rank (or, alone,
 // the tool itself): its working directory is the test's.

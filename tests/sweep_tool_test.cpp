@@ -89,8 +89,7 @@ INSTANTIATE_TEST_SUITE_P(Ranks, SweepFigures, ::testing::Values(1, 2, 3),
 
 TEST_F(SweepRun, AKilledRankThenTheSameCommandGivesTheUninterruptedFiguresAndFiles) {
     const NetworkSpec spec{"grid", 50, 50, 7, 1, 10000};
-    writeFile(dir_ / "g.gr", networkText(spec));
-    const std::string expected = expectedReport(spec);
+    const std::string expected = writeNetwork("g.gr", spec);
     const int ranks = kOverMpi ? 2 : 1;
     sweep(1, "--per-source whole.tsv --log whole.log g.gr");  // the file of a run that was never cut
     ASSERT_EQ(status_, 0) << err_;
@@ -125,8 +124,7 @@ protected:
     void SetUp() override {
         SweepRun::SetUp();
         spec_ = {"grid", 12, 10, 8, 1, 100};
-        writeFile(dir_ / "g.gr", networkText(spec_));
-        expected_ = expectedReport(spec_);
+        expected_ = writeNetwork("g.gr", spec_);
         header_ = {fingerprintLoadedNetwork(), 4};
         fs::create_directory(dir_ / "ck");
         path_ = checkpointPath(checkpointDir(), header_);
