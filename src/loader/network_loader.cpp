@@ -95,10 +95,16 @@ std::string readInt(CharReader& in, const char* field, const char* record, int64
     }
     int64_t magnitude = 0;
     bool any_digit = false;
+    bool cut = false;  // more digits than the message shows
     while (in.peek() >= '0' && in.peek() <= '9') {
         int c = in.get();
         any_digit = true;
-        if (text.size() < kShownChars) text += static_cast<char>(c);
+        if (text.size() < kShownChars) {
+            text += static_cast<char>(c);
+        } else {
+            cut = true;
+        }
+        // Past 2^32 the value is out of range whatever follows; it stays past.
         if (magnitude <= (int64_t{1} << 32)) magnitude = magnitude * 10 + (c - '0');
     }
     if (!any_digit) {
@@ -107,7 +113,7 @@ std::string readInt(CharReader& in, const char* field, const char* record, int64
     }
     int64_t value = negative ? -magnitude : magnitude;
     if (value < std::numeric_limits<int32_t>::min() || value > std::numeric_limits<int32_t>::max()) {
-        if (text.size() >= kShownChars) text += "...";
+        if (cut) text += "...";
         return lineMessage(line, std::string(field) + " " + text + " of " + record +
                                      " is outside the 32-bit signed range");
     }
