@@ -76,7 +76,6 @@ protected:
         CheckpointFile none;
         Coordinator coordinator("g.gr", *schedule_, *tally_, none, *ranks_, own, progress);
         const RunOutcome outcome = coordinator.run();
-        if (outcome.end == RunEnd::interrupted) coordinator.dismiss();
         recorded_ = coordinator.sourcesRecorded();
         return outcome;
     }

@@ -51,7 +51,7 @@ TEST(SweepOptions, AcceptsEveryFormAndRefusesBadUse) {
     EXPECT_EQ(whyNot({"--help"}, &o), "");
     EXPECT_TRUE(o.help);
     const std::string repetitions = "--repetitions needs a whole number from 1 to 1000000";
-    const std::string ranks = "--ranks needs rank counts from 1 to 10000000, split by commas";
+    const std::string ranks = "--ranks needs rank counts from 1 to 1048576, split by commas";
     for (const auto& [args, message] : std::vector<std::pair<std::vector<std::string>, std::string>>{
              {{}, "no network file given"},
              {{"--repetitions", "0", "a.gr"}, repetitions},
@@ -271,8 +271,8 @@ TEST(SweepTally, RepetitionsThatDisagreeAndImpossibleFiguresAreRefused) {
     EXPECT_TRUE(tally.known(3));
     EXPECT_EQ(tally.cpuNs(), 200u);
     ChunkRecord impossible{{2, 0, 6, 6}, 1, {{11, 0, 0, 0}}, -1};
-    EXPECT_EQ(tally.add(impossible), "source 6 read from the checkpoint has impossible figures (sum 0, 0 arc scans, "
-                                     "11 nodes reached, largest label 0)");
+    EXPECT_EQ(tally.add(impossible), "source 6 of repetition 1 (read from the checkpoint) has impossible figures (sum 0, "
+                                     "0 arc scans, 11 nodes reached, largest label 0)");
     ChunkRecord short_record{{3, 0, 6, 7}, 1, {{1, 0, 0, 0}}, 2};
     EXPECT_EQ(tally.add(short_record), "a record of sources 6..7 holds 1 sources' figures");
     // A sum past 64 bits is kept whole.

@@ -82,6 +82,14 @@ bool waitUntilCatching(pid_t pid, int signal) {
     return false;
 }
 
+bool waitForText(const std::string& path, const std::string& text, size_t from) {
+    for (int i = 0; i < 12000; ++i) {
+        if (readAllBytes(path).find(text, from) != std::string::npos) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return false;
+}
+
 bool waitForLines(const std::string& path, int64_t lines) {
     for (int i = 0; i < 12000; ++i) {
         const std::string text = readAllBytes(path);

@@ -142,6 +142,8 @@ bool waitUntilCatching(pid_t pid, int signal);
 
 // Waits until the file holds at least `lines` lines; false after a minute.
 bool waitForLines(const std::string& path, int64_t lines);
+// Waits until the file holds the text at or after `from`; false after a minute.
+bool waitForText(const std::string& path, const std::string& text, size_t from = 0);
 // The checkpoint file in dir (of a network of that many nodes, when given),
 // once one appears ("" after the seconds given).
 std::string waitForCheckpoint(const fs::path& dir, double seconds = 60, int64_t nodes = 0);

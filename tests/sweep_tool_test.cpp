@@ -133,10 +133,16 @@ protected:
         Chunk c;
         for (int i = 0; i < 10 && schedule.next(c); ++i) {
             records_.push_back(runChunk(c));
-            text_ += recordLine(records_.back());
+            text_ += recordText(records_.back());
         }
     }
     std::string checkpointDir() const { return (dir_ / "ck").string(); }
+    // The lines a run writes for a chunk of sources it had no figures of.
+    static std::string recordText(const ChunkRecord& r) {
+        return figuresLine(r.chunk.first, r.sources.data(), r.sources.size()) +
+               runLine(r.chunk.repetition, r.chunk.first, r.chunk.last, r.cpu_ns,
+                       figuresCheck(r.sources.data(), r.sources.size()));
+    }
     // Runs g.gr with the checkpoint at `path` holding `text`; expects the
     // run refused with `why` and the file left as it was.
     void expectRefused(const std::string& path, const std::string& text, const std::string& args,
@@ -192,7 +198,7 @@ TEST_F(SweepCheckpoint, RepetitionsThatDisagreeFailTheNetwork) {
     // sources disagrees, and no figure is reported.
     ChunkRecord wrong = records_[0];
     wrong.sources[0].sum += 1;
-    writeFile(path_, headerLine(header_) + recordLine(wrong));
+    writeFile(path_, headerLine(header_) + recordText(wrong));
     sweep(1, "--checkpoint ck g.gr");
     EXPECT_EQ(status_, 1);
     EXPECT_EQ(out_, "");
@@ -272,20 +278,30 @@ TEST_F(SweepRun, OutputsThatCannotBeWrittenAreFoundBeforeTheSweep) {
     EXPECT_EQ(logLines(), 1);
 }
 
-// A failed write of the figures is an error: nothing is logged, and the
-// checkpoint stays for the same command to report them.
-TEST_F(SweepRun, FiguresThatCannotBeWrittenAreNotLogged) {
+// A failed write of the figures (a full disk, a reader gone from a pipe) is
+// an error; the other outputs are written, and the same command writes the
+// figures again from the finished record, without a second run-log line.
+TEST_F(SweepRun, FiguresThatCannotBeWrittenAreSaidAndWrittenAgain) {
     writeFile(dir_ / "net4.gr", kNet4);
     sweep(1, "--checkpoint ck net4.gr", false, "> /dev/full");
     EXPECT_EQ(status_, 1);
     EXPECT_EQ(err_, "spc_sweep: net4.gr: the figures cannot be written to standard output: No space left on device; "
-                    "nothing is logged; the checkpoint is kept, and the same command reports the network\n");
-    EXPECT_FALSE(logExists());
+                    "the same command writes them again\n");
+    EXPECT_EQ(logLines(), 1);
+    // A pipe whose reader has gone: the same, never a silent end. The reader
+    // closes the pipe before the tool starts.
+    const std::string line = "cd '" + dir_.string() + "' && { while [ ! -e .closed ]; do sleep 0.01; done; " +
+                             command(1, "net4.gr") + " 2> .stderr; echo $? > .status; } | (exec 0<&-; touch .closed)";
+    ASSERT_EQ(std::system(line.c_str()), 0);
+    EXPECT_EQ(readAll(dir_ / ".status"), "1\n");
+    EXPECT_EQ(readAll(dir_ / ".stderr"),
+              "spc_sweep: net4.gr: the figures cannot be written to standard output: Broken pipe\n");
+    EXPECT_EQ(logLines(), 2);
     sweep(1, "--checkpoint ck net4.gr");
     EXPECT_EQ(status_, 0) << err_;
     EXPECT_EQ(sweepReports(out_, 1), std::vector<std::string>{kNet4Report});
-    EXPECT_EQ(resumedOf(out_), 16);  // all of it, from the checkpoint
-    EXPECT_EQ(logLines(), 1);
+    EXPECT_NE(out_.find("; nothing was swept now\n"), std::string::npos) << out_;
+    EXPECT_EQ(logLines(), 2);
 }
 
 TEST_F(SweepRun, TheJsonRecordHoldsTheFigures) {

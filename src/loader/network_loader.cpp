@@ -156,14 +156,17 @@ std::string mib(uint64_t bytes) {
 // Reads every record and checks the file against the limits of the format.
 // Leaves the arcs in `arcs`; returns an empty string or the reason for rejection.
 std::string readRecords(CharReader& in, int64_t file_size, std::vector<ArcTriple>& arcs, int32_t& nodes,
-                        int32_t& arc_count) {
+                        int32_t& arc_count, const std::function<bool()>& keep_going) {
     bool seen_problem = false;
     int64_t problem_line = 0;
     const uint64_t memory = availableMemory();
-    for (;;) {
+    for (uint32_t looked = 0;; ++looked) {
         const int64_t record_line = in.line;
         const int row_label = in.get();
         if (row_label == EOF) break;
+        if ((looked & 0xffff) == 0 && keep_going && !keep_going()) {
+            return lineMessage(record_line, "reading stopped before the end of the file");
+        }
         if (row_label == 'c' || row_label == 'n') {
             skipRestOfLine(in);
         } else if (row_label == 'p') {
@@ -289,7 +292,7 @@ void buildArcTable(std::vector<ArcTriple>& arcs, int32_t nodes) {
     arcs.shrink_to_fit();
 }
 
-bool loadNetwork(std::streambuf& in) {
+bool loadNetwork(std::streambuf& in, const std::function<bool()>& keep_going) {
     CharReader reader(in);
     std::vector<ArcTriple> arcs;
     int32_t nodes = 0;
@@ -297,7 +300,7 @@ bool loadNetwork(std::streambuf& in) {
     try {
         const int64_t size = in.pubseekoff(0, std::ios::end, std::ios::in);
         in.pubseekoff(0, std::ios::beg, std::ios::in);
-        load_error = readRecords(reader, size, arcs, nodes, arc_count);
+        load_error = readRecords(reader, size, arcs, nodes, arc_count, keep_going);
         if (load_error.empty()) {
             buildArcTable(arcs, nodes);
             num_nodes = nodes;

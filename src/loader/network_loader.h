@@ -3,6 +3,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <streambuf>
 #include <string>
 #include <vector>
@@ -17,8 +18,10 @@ using ArcTriple = std::array<int32_t, 3>;
 void readFile();
 
 // The same reader over any stream of characters (used by readFile, the tests
-// and the fuzzer). Returns true when the network was loaded.
-bool loadNetwork(std::streambuf& in);
+// and the fuzzer). Returns true when the network was loaded. keep_going,
+// when set, is asked every 65,536 records: at false reading stops, and no
+// network is loaded.
+bool loadNetwork(std::streambuf& in, const std::function<bool()>& keep_going = {});
 
 // Sorts the arcs and lays them out as the arc table of a network with `nodes`
 // nodes. Every tail and head must lie in 1..nodes. Empties `arcs`.

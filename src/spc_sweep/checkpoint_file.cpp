@@ -4,13 +4,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
-#include <sstream>
+#include <map>
 
-#include "report/report.h"
+#include "durable_files.h"
 
 namespace {
 
@@ -21,23 +22,6 @@ uint64_t monotonicNs() {
     return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(now).count());
 }
 
-std::string writeAll(int fd, const std::string& text) {
-    size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return std::strerror(n < 0 ? errno : EIO);
-        done += static_cast<size_t>(n);
-    }
-    return {};
-}
-
-std::string directoryOf(const std::string& path) {
-    const size_t slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
 // Opens an existing file, or creates it, never through a symbolic link.
 int openNoFollow(const std::string& path, bool& created) {
     for (int attempt = 0; attempt < 3; ++attempt) {
@@ -46,7 +30,7 @@ int openNoFollow(const std::string& path, bool& created) {
             created = false;
             return fd;
         }
-        fd = ::open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+        fd = ::open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
         if (fd >= 0 || errno != EEXIST) {  // EEXIST: made meanwhile by another run; open that one
             created = fd >= 0;
             return fd;
@@ -55,78 +39,36 @@ int openNoFollow(const std::string& path, bool& created) {
     return -1;
 }
 
-// An advisory lock on the whole file, released when the file is closed.
-// Returns 0, or the errno of the attempt.
-int lockWhole(int fd) {
-    struct flock lock {};
-    lock.l_type = F_WRLCK;
-    lock.l_whence = SEEK_SET;
-#ifdef F_OFD_SETLK
-    if (::fcntl(fd, F_OFD_SETLK, &lock) == 0) return 0;
-    if (errno != EINVAL) return errno;  // EINVAL: a kernel without such locks; try the classic one
-#endif
-    return ::fcntl(fd, F_SETLK, &lock) == 0 ? 0 : errno;
-}
-
 }  // namespace
 
-std::string syncDirectoryOf(const std::string& path) {
-    const int fd = ::open(directoryOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return std::strerror(errno);
-    const bool ok = ::fsync(fd) == 0 || errno == EINVAL;  // some file systems cannot sync a directory
-    const int error = errno;
-    ::close(fd);
-    return ok ? "" : std::strerror(error);
-}
-
-std::string writeFileSafely(const std::string& path, const std::function<bool(std::FILE*)>& write) {
-    std::string temporary = path + ".XXXXXX";
-    const int fd = ::mkstemp(temporary.data());
-    if (fd < 0) return std::strerror(errno);
-    std::FILE* file = ::fdopen(fd, "w");
-    if (file == nullptr) {
-        const int error = errno;
-        ::close(fd);
-        ::unlink(temporary.c_str());
-        return std::strerror(error);
-    }
-    errno = 0;
-    const bool written = write(file) && std::fflush(file) == 0;
-    std::string error = written ? "" : std::strerror(errno != 0 ? errno : EIO);
-    if (error.empty() && ::fsync(fd) != 0) error = std::strerror(errno);
-    if (::fchmod(fd, 0644) != 0 && error.empty()) error = std::strerror(errno);
-    if (std::fclose(file) != 0 && error.empty()) error = std::strerror(errno);
-    if (error.empty() && ::rename(temporary.c_str(), path.c_str()) != 0) error = std::strerror(errno);
-    if (!error.empty()) {
-        ::unlink(temporary.c_str());
-        return error;
-    }
-    return syncDirectoryOf(path);
-}
-
-std::string writeFileSafely(const std::string& path, const std::string& text) {
-    return writeFileSafely(path, [&](std::FILE* file) { return std::fwrite(text.data(), 1, text.size(), file) == text.size(); });
-}
-
-std::string CheckpointFile::open(const std::string& path, const CheckpointHeader& header, const RecordSink& sink,
-                                 CheckpointScan& scan, std::string& note) {
+CheckpointFile::OpenResult CheckpointFile::open(const std::string& path, const CheckpointHeader& header,
+                                                const LineSink& sink, CheckpointScan& scan) {
     path_ = path;
+    header_ = header;
+    runs_.clear();
+    dones_.clear();
     bool created = false;
     fd_ = openNoFollow(path, created);
-    if (fd_ < 0) return errno == ELOOP ? "it is a symbolic link, which is not followed" : std::strerror(errno);
+    if (fd_ < 0) {
+        if (errno == ELOOP) return {Opened::refused, "it is a symbolic link, which is not followed", {}};
+        return {Opened::failed, std::strerror(errno), {}};
+    }
+    const auto refuse = [this](Opened outcome, const std::string& why) {
+        ::close(fd_);  // left as it is
+        fd_ = -1;
+        return OpenResult{outcome, why, {}};
+    };
     struct stat st {};
-    if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd_);
-        fd_ = -1;
-        return "it is not a regular file";
-    }
+    if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) return refuse(Opened::refused, "it is not a regular file");
+    const std::string untrusted = checkTrusted(fd_);
+    if (!untrusted.empty()) return refuse(Opened::refused, untrusted);
+    OpenResult result;
     const int locked = lockWhole(fd_);
-    if (locked == EAGAIN || locked == EACCES) {
-        ::close(fd_);
-        fd_ = -1;
-        return kInUse;
+    if (locked == EAGAIN || locked == EACCES) return refuse(Opened::in_use, "");
+    if (locked != 0) {
+        result.note = std::string("its file system gives no locks (") + std::strerror(locked) +
+                      "); two runs on it would spoil it";
     }
-    if (locked != 0) note = std::string("its file system gives no locks (") + std::strerror(locked) + "); two runs on it would spoil it";
     const int fd = fd_;
     const ReadAt read = [fd](uint64_t offset, char* to, size_t size) -> int64_t {
         for (;;) {
@@ -135,33 +77,48 @@ std::string CheckpointFile::open(const std::string& path, const CheckpointHeader
             return n;
         }
     };
-    const std::string refused = readCheckpoint(read, header, sink, scan);
-    if (!refused.empty()) {
-        ::close(fd_);  // left as it is
-        fd_ = -1;
-        return refused;
-    }
-    if (::ftruncate(fd_, static_cast<off_t>(scan.good_bytes)) != 0) return std::strerror(errno);
+    const LineSink noting = [&](const CheckpointLine& line, int64_t number) {
+        const std::string refused = sink(line, number);
+        if (!refused.empty()) return refused;
+        if (line.kind == CheckpointLine::run) runs_.push_back({line.repetition, line.first, line.last, line.cpu_ns});
+        if (line.kind == CheckpointLine::done) dones_.push_back({line.repetition, line.last_repetition, line.cpu_ns});
+        return std::string();
+    };
+    const std::string refused = readCheckpoint(read, header, noting, scan);
+    if (!refused.empty()) return refuse(Opened::refused, refused);
+    if (::ftruncate(fd_, static_cast<off_t>(scan.good_bytes)) != 0) return refuse(Opened::failed, std::strerror(errno));
     size_ = scan.good_bytes;
     if (size_ == 0) {
         const std::string line = headerLine(header);
         const std::string error = writeAll(fd_, line);
-        if (!error.empty()) return error;
+        if (!error.empty()) return refuse(Opened::failed, error);
         size_ = line.size();
     }
     unsynced_ = true;
-    const std::string error = sync();
-    if (!error.empty()) return error;
-    return created ? syncDirectoryOf(path) : "";
+    std::string error = sync();
+    if (error.empty() && created) error = syncDirectoryOf(path);
+    if (!error.empty()) return refuse(Opened::failed, error);
+    return result;
 }
 
-std::string CheckpointFile::append(const ChunkRecord& record) {
-    const std::string line = recordLine(record);
-    const std::string error = writeAll(fd_, line);
+std::string CheckpointFile::appendText(const std::string& text) {
+    const std::string error = writeAll(fd_, text);
     if (!error.empty()) return error;
-    size_ += line.size();
+    size_ += text.size();
     unsynced_ = true;
     return syncIfDue();
+}
+
+std::string CheckpointFile::appendChunk(const ChunkRecord& r, const std::vector<std::pair<int64_t, int64_t>>& unknown) {
+    std::string text;
+    for (const auto& [first, last] : unknown) {
+        text += figuresLine(first, &r.sources[static_cast<size_t>(first - r.chunk.first)],
+                            static_cast<size_t>(last - first + 1));
+    }
+    const uint64_t check = figuresCheck(r.sources.data(), r.sources.size());
+    text += runLine(r.chunk.repetition, r.chunk.first, r.chunk.last, r.cpu_ns, check);
+    runs_.push_back({r.chunk.repetition, r.chunk.first, r.chunk.last, r.cpu_ns});
+    return appendText(text);
 }
 
 std::string CheckpointFile::syncIfDue() {
@@ -180,6 +137,87 @@ std::string CheckpointFile::sync() {
     if (!error.empty()) return error;
     size_ += mark.size();
     return {};
+}
+
+bool CheckpointFile::compactionDue(int64_t known) const {
+    // A run line for every 4 sources known, and a floor for small networks.
+    return runLines() > 4096 + known / 4;
+}
+
+// Folds the run lines of complete repetitions into done lines.
+std::string CheckpointFile::compactedText(const SweepTally& tally) {
+    std::map<int32_t, std::vector<Run>> by_repetition;
+    for (const Run& r : runs_) by_repetition[r.repetition].push_back(r);
+    std::vector<Run> kept;
+    for (auto& [repetition, runs] : by_repetition) {
+        std::sort(runs.begin(), runs.end(), [](const Run& a, const Run& b) { return a.first < b.first; });
+        int64_t next = 1;  // records never overlap: the plan refuses that
+        uint64_t ns = 0;
+        for (const Run& r : runs) {
+            if (r.first == next) next = r.last + 1;
+            ns += r.cpu_ns;
+        }
+        if (next == tally.nodes() + 1 && runs.front().first == 1) {
+            dones_.push_back({repetition, repetition, ns});
+        } else {
+            kept.insert(kept.end(), runs.begin(), runs.end());
+        }
+    }
+    std::sort(dones_.begin(), dones_.end(), [](const Done& a, const Done& b) { return a.from < b.from; });
+    std::vector<Done> merged;
+    for (const Done& d : dones_) {
+        if (!merged.empty() && merged.back().to + 1 == d.from) {
+            merged.back().to = d.to;
+            merged.back().cpu_ns += d.cpu_ns;
+        } else {
+            merged.push_back(d);
+        }
+    }
+    dones_ = merged;
+    runs_ = kept;
+
+    std::string text = headerLine(header_);
+    for (int64_t s = 1; s <= tally.nodes();) {
+        if (!tally.known(s)) {
+            ++s;
+            continue;
+        }
+        std::vector<SourceFigures> line;
+        while (s <= tally.nodes() && tally.known(s) && static_cast<int64_t>(line.size()) < kLargestChunk) {
+            line.push_back(tally.figures(s++));
+        }
+        text += figuresLine(s - static_cast<int64_t>(line.size()), line.data(), line.size());
+    }
+    for (const Done& d : dones_) text += doneLine(d.from, d.to, d.cpu_ns);
+    for (const Run& r : runs_) text += runLine(r.repetition, r.first, r.last, r.cpu_ns, tally.checkOf(r.first, r.last));
+    return text;
+}
+
+std::string CheckpointFile::compact(const SweepTally& tally) {
+    if (fd_ < 0) return {};
+    std::string text = compactedText(tally);
+    text += markLine(text.size());
+    std::string temporary = path_ + kTemporaryMark + "XXXXXX";
+    const int fd = ::mkstemp(temporary.data());
+    if (fd < 0) return std::strerror(errno);
+    std::string error;
+    lockWhole(fd);  // held before the file takes the checkpoint's name
+    error = writeAll(fd, text);
+    if (error.empty() && ::fdatasync(fd) != 0) error = std::strerror(errno);
+    if (error.empty() && ::fchmod(fd, newFileMode()) != 0) error = std::strerror(errno);
+    if (error.empty() && ::fcntl(fd, F_SETFL, O_APPEND) != 0) error = std::strerror(errno);
+    if (error.empty() && ::rename(temporary.c_str(), path_.c_str()) != 0) error = std::strerror(errno);
+    if (!error.empty()) {
+        ::unlink(temporary.c_str());
+        ::close(fd);
+        return error;
+    }
+    ::close(fd_);  // the old file, and its lock
+    fd_ = fd;
+    size_ = text.size();
+    unsynced_ = false;
+    last_sync_ns_ = monotonicNs();
+    return syncDirectoryOf(path_);
 }
 
 std::string CheckpointFile::close() {
@@ -202,52 +240,4 @@ std::string CheckpointFile::remove() {
 
 CheckpointFile::~CheckpointFile() {
     if (fd_ >= 0) close();
-}
-
-namespace {
-
-std::string finishedHead(const CheckpointHeader& header) {
-    std::string head = headerLine(header);  // "spc_sweep checkpoint 2 nodes ... crc C"
-    head = head.substr(0, head.rfind(" crc "));
-    return head.replace(0, std::string("spc_sweep checkpoint").size(), "spc_sweep finished");
-}
-
-}  // namespace
-
-std::string finishedText(const CheckpointHeader& header, const FinishedRecord& r) {
-    std::ostringstream body;
-    body.precision(17);
-    body << "sum " << formatInteger(r.sum) << " scans " << r.scans << " ns " << r.cpu_ns << " wall " << r.wall_seconds
-         << " ranks " << r.ranks << " resumed " << r.resumed << " diameter " << r.diameter << " radius " << r.radius
-         << " ended " << r.ended;
-    return withCrc(finishedHead(header)) + withCrc(body.str());
-}
-
-std::string readFinished(const std::string& path, const CheckpointHeader& header, FinishedRecord& r) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0) return errno == ENOENT ? "absent" : std::strerror(errno);
-    char buffer[4096];
-    const ssize_t got = ::read(fd, buffer, sizeof buffer);
-    ::close(fd);
-    if (got < 0) return std::strerror(errno);
-    std::istringstream lines(std::string(buffer, static_cast<size_t>(got)));
-    std::string first, second, extra, head, body;
-    if (!std::getline(lines, first) || !std::getline(lines, second) || std::getline(lines, extra) ||
-        !checkedBody(first, head) || !checkedBody(second, body)) {
-        return "it is damaged";
-    }
-    if (head != finishedHead(header)) return "it is of another network or repetition count";
-    std::istringstream in(body);
-    std::string sum, words[9];
-    in >> words[0] >> sum >> words[1] >> r.scans >> words[2] >> r.cpu_ns >> words[3] >> r.wall_seconds >> words[4] >>
-        r.ranks >> words[5] >> r.resumed >> words[6] >> r.diameter >> words[7] >> r.radius >> words[8] >> r.ended;
-    const bool negative = !sum.empty() && sum[0] == '-';
-    int128 value = 0;
-    for (size_t i = negative ? 1 : 0; i < sum.size(); ++i) {
-        if (sum[i] < '0' || sum[i] > '9' || sum.size() > 41) return "it is damaged";
-        value = value * 10 + (sum[i] - '0');
-    }
-    r.sum = negative ? -value : value;
-    if (!in || words[0] != "sum" || words[8] != "ended") return "it is damaged";
-    return {};
 }

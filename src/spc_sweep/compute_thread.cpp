@@ -61,8 +61,7 @@ void ComputeThread::abandon() {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         abandoned_ = true;
-        todo_.clear();
-        done_.clear();
+        todo_.clear();  // the records already done stay to be taken
     }
     work_.notify_one();
 }

@@ -25,8 +25,9 @@ public:
     int held() const;
     // Waits until a record is ready or the time has passed.
     void waitForRecord(std::chrono::microseconds most);
-    // Drops every chunk given: the thread stops after the source it is in
-    // and gives back nothing more. The process may end without waiting for it.
+    // Drops every chunk not yet finished: the thread stops after the source
+    // it is in and gives back nothing more, but the records of the chunks it
+    // finished stay to be taken. The process may end without waiting for it.
     void abandon();
     // No more chunks: waits for the thread to run those it holds and end.
     void finish();

@@ -3,10 +3,10 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
+#include <vector>
 
+#include "durable_files.h"
 #include "report/report.h"
-#include "sweep_network.h"
 #include "sweep_outputs.h"
 #include "sweep_progress.h"
 #include "sweep_ranks.h"
@@ -19,11 +19,118 @@ std::string eccentricities(int64_t diameter, int64_t radius) {
                                                                              : "; no source reaches every node");
 }
 
-std::string keptFor(const SweepOptions& o) {
-    return o.checkpoint_dir.empty() ? "" : "; the checkpoint is kept, and the same command reports the network";
+// One network's outputs, written from its totals and (for a per-source file)
+// its figures: from the tally of the sweep just done, or read from the record.
+struct Serving {
+    const NetworkItem& item;
+    const SweepOptions& o;
+    const CheckpointHeader& header;
+    const NetworkTotals& totals;
+    FinishedRecord* record;   // null without a checkpoint directory
+    const SweepTally* tally;  // null: the record's figures
+    std::vector<std::string> written_now;
+
+    std::string kept() const {
+        return record ? "; the finished record is kept, and the same command writes what is missing" : "";
+    }
+    float time() const { return timePerSweepMs(totals.cpu_ns, header.repetitions); }
+    int128 nontrivial() const { return tripleCount(header.network.nodes) - totals.scans; }
+    bool failed(const std::string& why) const {
+        complain(item.name, why);
+        return false;
+    }
+
+    // A line appended to a file (the run log, the JSON records), once: a
+    // begun line first records where the file ended, so that a rerun after a
+    // crash finds whether the line got there.
+    bool appendOnce(const OutputKey& key, const std::string& what, const std::string& path, const std::string& line) {
+        uint64_t at = 0;
+        if (record && record->served(key)) return true;
+        if (!(record && record->begun(key, at) && fileHoldsAfter(path, at, line))) {
+            if (record) {
+                const int64_t size = fileSize(path);
+                const std::string error = record->noteBegun(key, size < 0 ? 0 : static_cast<uint64_t>(size));
+                if (!error.empty()) return failed(what + " is not written: the finished record cannot note it (" + error + ")");
+            }
+            const std::string error = appendToFile(path, line);
+            if (!error.empty()) return failed(what + " cannot be written: " + error + kept());
+            written_now.push_back(what);
+        }
+        const std::string error = record ? record->noteServed(key) : "";
+        if (!error.empty()) return failed(what + " was written, but the finished record cannot note it (" + error + ")");
+        return true;
+    }
+
+    bool perSource() {
+        if (o.per_source.empty()) return true;
+        const std::string path = perSourcePath(o.per_source, item.name);
+        const OutputKey key{"per-source", absolutePath(path)};
+        uint64_t size = 0, hash = 0, now_size = 0, now_hash = 0;
+        if (record && record->served(key, &size, &hash)) {
+            if (hashFile(path, now_size, now_hash) && now_size == size && now_hash == hash) return true;
+            complain(item.name, "the per-source file " + path + " no longer holds this network's figures; it is written again");
+        }
+        SweepTally from_record(header.network.nodes);
+        const SweepTally* figures = tally;
+        if (figures == nullptr) {
+            const std::string why = record->readFigures(from_record);
+            if (!why.empty()) return failed("the per-source file " + path + " cannot be written: the finished record " + why);
+            figures = &from_record;
+        }
+        const std::string error =
+            writePerSourceFile(path, item.name, header.network.nodes, header.network.arcs, *figures, size, hash);
+        if (!error.empty()) return failed("the per-source file " + path + " cannot be written: " + error + kept());
+        const std::string noted = record ? record->noteServed(key, size, hash) : "";
+        if (!noted.empty()) return failed("the per-source file " + path + " was written, but the finished record cannot note it (" + noted + ")");
+        written_now.push_back("the per-source file " + path);
+        return true;
+    }
+
+    bool runLog() {
+        const OutputKey key{"log", absolutePath(o.log_file), item.name, item.occurrence};
+        return appendOnce(key, "the run-log line", o.log_file,
+                          runLogLine(item.name, totals.sum, time(), totals.scans, nontrivial()));
+    }
+
+    bool json() {
+        if (o.json_file.empty()) return true;
+        const JsonRecord r{item.name,        totals.sum,          time(),         totals.scans,    nontrivial(),
+                           totals.diameter,  totals.radius,       totals.ranks,   header.repetitions,
+                           totals.wall_seconds, static_cast<double>(totals.cpu_ns) / 1e9, totals.resumed,
+                           totals.started,   totals.ended,        totals.host};
+        const OutputKey key{"json", absolutePath(o.json_file), item.name, item.occurrence};
+        return appendOnce(key, "the JSON record", o.json_file, jsonText(r));
+    }
+
+    // Every output, each tried whatever became of the others.
+    bool all() {
+        const bool per_source_ok = perSource();
+        const bool log_ok = runLog();
+        const bool json_ok = json();
+        return per_source_ok && log_ok && json_ok;
+    }
+};
+
+bool reportOut(const std::string& name, const std::string& text, const std::string& kept) {
+    errno = 0;
+    if (writeOut(text)) return true;
+    complain(name, std::string("the figures cannot be written to standard output: ") +
+                       std::strerror(errno != 0 ? errno : EIO) + kept);
+    return false;
 }
 
 }  // namespace
+
+void complain(const std::string& name, const std::string& why) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "spc_sweep: %s: %s\n", name.c_str(), why.c_str());
+    std::fflush(stderr);
+}
+
+bool writeOut(const std::string& text) {
+    return std::fwrite(text.data(), 1, text.size(), stdout) == text.size() && std::fflush(stdout) == 0 &&
+           !std::ferror(stdout);
+}
 
 std::string sweepSummaryLine(const SummaryFigures& s) {
     char line[640];
@@ -38,97 +145,65 @@ std::string sweepSummaryLine(const SummaryFigures& s) {
     return line;
 }
 
-bool finishNetwork(const std::string& name, const SweepOptions& o, const SweepTally& tally,
-                   CheckpointFile& checkpoint, const FinishedRun& run) {
-    const int128 sum = tally.sum();
-    const int64_t trivial = tally.scans();
-    const int128 nontrivial = tripleCount(tally.nodes()) - trivial;
-    const float time = timePerSweepMs(tally.cpuNs(), o.repetitions);
-    const double cpu_seconds = static_cast<double>(tally.cpuNs()) / 1e9;
-    const SummaryFigures summary{run.ranks,        ranksBuild(),     run.wall_seconds, cpu_seconds, run.chunks,
-                                 o.repetitions,    run.resumed,      tally.diameter(), tally.radius()};
-    errno = 0;
-    if (!writeOut(resultLines(sum, time, trivial, nontrivial) + sweepSummaryLine(summary))) {
-        complain(name, std::string("the figures cannot be written to standard output: ") +
-                           std::strerror(errno != 0 ? errno : EIO) + "; nothing is logged" + keptFor(o));
-        checkpoint.close();
-        return false;
-    }
-    if (!o.per_source.empty()) {
-        const std::string path = perSourcePath(o.per_source, name);
-        const std::string error =
-            writePerSourceFile(path, name, tally.nodes(), run.header.network.arcs, tally);
+bool finishSweep(const NetworkItem& item, const SweepOptions& o, const SweepTally& tally, CheckpointFile& checkpoint,
+                 const CheckpointHeader& header, const NetworkTotals& t) {
+    const std::string& name = item.name;
+    const float time = timePerSweepMs(t.cpu_ns, header.repetitions);
+    const SummaryFigures summary{t.ranks,      ranksBuild(), t.wall_seconds, static_cast<double>(t.cpu_ns) / 1e9,
+                                 t.chunks,     header.repetitions, t.resumed, t.diameter, t.radius};
+    const bool durable = !o.checkpoint_dir.empty();
+    bool ok = reportOut(name,
+                        resultLines(t.sum, time, t.scans, tripleCount(header.network.nodes) - t.scans) +
+                            sweepSummaryLine(summary),
+                        durable ? "; the same command writes them again" : "");
+    FinishedRecord record;
+    if (durable) {
+        const std::string path = finishedPath(o.checkpoint_dir, header);
+        std::string error = FinishedRecord::create(path, header, tally, t);
         if (!error.empty()) {
-            complain(name, "the per-source file " + path + " cannot be written: " + error + "; nothing is logged" +
-                               keptFor(o));
+            complain(name, "the record of the finished network " + path + " cannot be written: " + error +
+                               "; nothing else is written, the checkpoint is kept, and the same command finishes the "
+                               "network");
             checkpoint.close();
             return false;
         }
-    }
-    const std::string log_error = appendLine(o.log_file, runLogLine(name, sum, time, trivial, nontrivial));
-    if (!log_error.empty()) {
-        complain(name, "the run log " + o.log_file + " cannot be written: " + log_error + keptFor(o));
-        checkpoint.close();
-        return false;
-    }
-    bool ok = true;
-    const std::string ended = isoTimeNow();
-    if (!o.json_file.empty()) {
-        const JsonRecord record{name,          sum,         time,           trivial,
-                                nontrivial,    tally.diameter(), tally.radius(), run.ranks,
-                                o.repetitions, run.wall_seconds, cpu_seconds,    run.resumed,
-                                run.started,   ended,       hostName()};
-        const std::string error = appendJsonRecord(o.json_file, record);
-        if (!error.empty()) {
-            complain(name, "the JSON record file " + o.json_file + " cannot be written: " + error);
-            ok = false;
+        error = checkpoint.remove();
+        if (!error.empty()) complain(name, "the finished checkpoint cannot be removed: " + error);
+        std::string why;
+        if (record.open(path, header, why) != FinishedRecord::Read::ok) {
+            complain(name, "the record of the finished network " + path + " cannot be opened again (" +
+                               (why.empty() ? "in use by another run" : why) + "); nothing else is written now");
+            return false;
         }
     }
-    if (o.checkpoint_dir.empty()) return ok;
-    const FinishedRecord finished{sum,         trivial,     tally.cpuNs(),    run.wall_seconds, run.ranks,
-                                  run.resumed, tally.diameter(), tally.radius(), ended};
-    const std::string path = finishedPath(o.checkpoint_dir, run.header);
-    const std::string error = writeFileSafely(path, finishedText(run.header, finished));
-    if (!error.empty()) {
-        complain(name, "the record of the finished network " + path + " cannot be written: " + error +
-                           "; the checkpoint is kept");
-        checkpoint.close();
-        return false;
-    }
-    const std::string removed = checkpoint.remove();
-    if (!removed.empty()) complain(name, "the finished checkpoint cannot be removed: " + removed);
-    return ok;
+    Serving serving{item, o, header, t, durable ? &record : nullptr, &tally, {}};
+    return serving.all() && ok;
 }
 
-bool reportFinishedRecord(const std::string& name, const SweepOptions& o, const CheckpointHeader& header,
-                          bool& written) {
-    const std::string path = finishedPath(o.checkpoint_dir, header);
-    FinishedRecord r;
-    const std::string why = readFinished(path, header, r);
-    if (why == "absent") return false;
-    if (!why.empty()) {
-        complain(name, "the record of a finished run " + path + " is ignored (" + why + "); the network is swept");
-        return false;
+bool serveFinishedRecord(const NetworkItem& item, const SweepOptions& o, FinishedRecord& record,
+                         const CheckpointHeader& header) {
+    const NetworkTotals& t = record.totals();
+    std::string now = "nothing was swept or logged now";
+    bool ok = true;
+    if (!record.earlier()) {
+        Serving serving{item, o, header, t, &record, nullptr, {}};
+        ok = serving.all();
+        now = "nothing was swept now";
+        for (size_t i = 0; i < serving.written_now.size(); ++i) {
+            now += (i == 0 ? "; written now: " : ", ") + serving.written_now[i];
+        }
     }
-    if (!o.per_source.empty() && !std::filesystem::exists(perSourcePath(o.per_source, name))) {
-        complain(name, "a run that ended " + r.ended + " recorded its figures, but the per-source file " +
-                           perSourcePath(o.per_source, name) + " is missing; the network is swept again");
-        return false;
-    }
-    const float time = timePerSweepMs(r.cpu_ns, header.repetitions);
-    char line[640];
+    const float time = timePerSweepMs(t.cpu_ns, header.repetitions);
+    char line[1024];
     std::snprintf(line, sizeof line,
                   "spc_sweep: recorded by an earlier run on %d rank%s that ended %s (wall-clock %s s; processor "
-                  "time in the runs %s s; %s); nothing was swept or logged now\n",
-                  r.ranks, r.ranks == 1 ? "" : "s", r.ended.c_str(), plainSeconds(r.wall_seconds).c_str(),
-                  plainSeconds(static_cast<double>(r.cpu_ns) / 1e9).c_str(), eccentricities(r.diameter, r.radius).c_str());
-    errno = 0;
-    written = writeOut(resultLines(r.sum, time, r.scans, tripleCount(header.network.nodes) - r.scans) + line);
-    if (!written) {
-        complain(name, std::string("the figures cannot be written to standard output: ") +
-                           std::strerror(errno != 0 ? errno : EIO));
-    }
-    return true;
+                  "time in the runs %s s; %s); %s\n",
+                  t.ranks, t.ranks == 1 ? "" : "s", t.ended.c_str(), plainSeconds(t.wall_seconds).c_str(),
+                  plainSeconds(static_cast<double>(t.cpu_ns) / 1e9).c_str(), eccentricities(t.diameter, t.radius).c_str(),
+                  now.c_str());
+    const std::string report =
+        resultLines(t.sum, time, t.scans, tripleCount(header.network.nodes) - t.scans) + line;
+    return reportOut(item.name, report, "") && ok;
 }
 
 void reportInterruption(const std::string& name, const SweepOptions& o, int signal, int64_t recorded, int64_t total,

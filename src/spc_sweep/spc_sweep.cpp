@@ -1,8 +1,13 @@
 // spc_sweep: the figures of spc_heap1 for networks too large for one core,
 // over MPI ranks on many cores and machines, resumable after a crash.
+#include <csignal>
 #include <cstdio>
+#include <map>
 #include <string>
 #include <vector>
+
+#include "durable_files.h"
+#include "sweep_outputs.h"
 
 #include "sweep_estimate.h"
 #include "sweep_network.h"
@@ -44,11 +49,16 @@ const char* const kHelp =
 int main(int argc, char** argv) {
     startRanks(&argc, &argv);
     catchInterruptions();
+    // A reader that has gone makes a write fail (EPIPE), which is said and
+    // keeps what the checkpoint holds, instead of ending the tool unheard.
+    std::signal(SIGPIPE, SIG_IGN);
+    noteUmask();
     const bool rank_zero = myRank() == 0;
     SweepOptions options;
-    const std::string why = parseSweepOptions(std::vector<std::string>(argv + 1, argv + argc), options);
+    std::string why = parseSweepOptions(std::vector<std::string>(argv + 1, argv + argc), options);
+    if (why.empty() && !options.help && options.estimate_seconds <= 0 && rank_zero) why = checkOutputsApart(options);
     int status = 0;
-    if (!why.empty()) {
+    if (!shareFlag(why.empty())) {
         if (rank_zero) std::fprintf(stderr, "spc_sweep: %s\n%s\n", why.c_str(), kSweepUsage);
         status = 2;
     } else if (options.help) {
@@ -59,10 +69,16 @@ int main(int argc, char** argv) {
             std::printf("%s\n\n%s", kSweepUsage, help.c_str());
         }
     } else {
+        std::map<std::string, int> seen;  // each name's occurrences so far
         for (const std::string& name : options.networks) {
-            const bool ok = options.estimate_seconds > 0 ? estimateNetwork(name, options)
-                                                         : sweepNetwork(name, options) == NetworkResult::swept;
-            if (!ok) status = 1;
+            const NetworkItem item{name, ++seen[name]};
+            const NetworkResult result =
+                options.estimate_seconds > 0 ? estimateNetwork(name, options) : sweepNetwork(item, options);
+            if (result == NetworkResult::interrupted) {
+                status = kInterruptedStatus;
+                break;
+            }
+            if (result != NetworkResult::swept) status = 1;
         }
     }
     std::fflush(nullptr);

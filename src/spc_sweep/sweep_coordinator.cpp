@@ -65,10 +65,11 @@ void Coordinator::take(const ChunkRecord& r) {
     }
     --holding_[static_cast<size_t>(r.rank)];
     held_.erase(held);
-    if (outcome_.end == RunEnd::complete) record(r);
+    if (outcome_.end != RunEnd::failed) record(r);  // a stop keeps what came back
 }
 
 void Coordinator::record(const ChunkRecord& r) {
+    const auto unknown = tally_.unknownStretches(r.chunk.first, r.chunk.last);
     const std::string disagreement = tally_.add(r);
     if (!disagreement.empty()) {
         fail(disagreement);
@@ -76,7 +77,10 @@ void Coordinator::record(const ChunkRecord& r) {
     }
     done_ += r.chunk.sources();
     if (checkpoint_.isOpen()) {
-        keepCheckpoint(checkpoint_.append(r), "written");
+        keepCheckpoint(checkpoint_.appendChunk(r, unknown), "written");
+        if (checkpoint_.isOpen() && checkpoint_.compactionDue(tally_.knownSources())) {
+            keepCheckpoint(checkpoint_.compact(tally_), "written anew");
+        }
         if (checkpoint_.isOpen()) recorded_ += r.chunk.sources();
     } else {
         recorded_ += r.chunk.sources();
@@ -92,8 +96,10 @@ void Coordinator::keepCheckpoint(const std::string& error, const char* what) {
     checkpoint_.close();
 }
 
+// A run already interrupted stays so: it ends with the signal's status, and
+// what failed is found again when the same command resumes.
 void Coordinator::fail(const std::string& why) {
-    if (outcome_.end != RunEnd::failed) outcome_ = {RunEnd::failed, why, 0};
+    if (outcome_.end == RunEnd::complete) outcome_ = {RunEnd::failed, why, 0};
     handing_out_ = false;
 }
 
@@ -115,13 +121,20 @@ void Coordinator::hearFromRanks() {
     }
 }
 
-// Starts nothing new and records what has come back; the run in progress
-// here is dropped. The caller then says so, and dismisses the others.
+// Starts nothing new; the run in progress here is dropped, and what has
+// come back is still recorded: this thread's finished chunks, and what the
+// other ranks send once told, until they say goodbye.
 void Coordinator::interrupt(int signal) {
     outcome_ = {RunEnd::interrupted, {}, signal};
     handing_out_ = false;
     own_.abandon();
-    holding_[0] = 0;
+    for (int rank = 1; rank < link_.ranks(); ++rank) link_.stop(rank, true);
+    wind_down_until_ = std::chrono::steady_clock::now() + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                                                              std::chrono::duration<double>(kGoodbyeSeconds));
+}
+
+bool Coordinator::allSaidBye() const {
+    return std::all_of(said_bye_.begin() + 1, said_bye_.end(), [](bool b) { return b; });
 }
 
 // Tells the others to stop, and waits for their goodbyes: after one, nothing
@@ -133,20 +146,13 @@ void Coordinator::partWays() {
     for (int rank = 1; rank < link_.ranks(); ++rank) link_.stop(rank, false);
     const auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(kGoodbyeSeconds);
     FromRank message;
-    while (!std::all_of(said_bye_.begin() + 1, said_bye_.end(), [](bool b) { return b; }) &&
-           std::chrono::steady_clock::now() < until) {
+    while (!allSaidBye() && std::chrono::steady_clock::now() < until) {
         while (link_.receive(message)) {
             if (message.kind == FromRank::bye) said_bye_[static_cast<size_t>(message.rank)] = true;
         }
         std::this_thread::sleep_for(std::chrono::microseconds(500));
     }
     link_.flush(1);
-}
-
-// The tool ends once the others have the word; they end at once too.
-void Coordinator::dismiss() {
-    for (int rank = 1; rank < link_.ranks(); ++rank) link_.stop(rank, true);
-    link_.flush(0.5);
 }
 
 RunOutcome Coordinator::run() {
@@ -156,8 +162,12 @@ RunOutcome Coordinator::run() {
         // always queued while it works, so a slow wake-up costs no run time.
         hearFromRanks();
         handOut();
-        if (outcome_.end == RunEnd::interrupted) break;  // what had come is recorded
-        if (outcome_.end == RunEnd::failed || (held_.empty() && schedule_.left() == 0)) {
+        if (outcome_.end == RunEnd::interrupted) {
+            if (allSaidBye() || std::chrono::steady_clock::now() > wind_down_until_) {
+                link_.flush(0.5);
+                break;
+            }
+        } else if (outcome_.end == RunEnd::failed || (held_.empty() && schedule_.left() == 0)) {
             partWays();
             break;
         }

@@ -4,6 +4,7 @@
 // and one waiting, so that it never waits for its next while rank 0 works.
 #pragma once
 
+#include <chrono>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -27,9 +28,11 @@ class Coordinator {
 public:
     Coordinator(const std::string& name, SweepSchedule& schedule, SweepTally& tally, CheckpointFile& checkpoint,
                 RankLink& link, ComputeThread& own, RunProgress& progress);
+    // Hands out every chunk and takes every record back, until the sweep is
+    // complete, fails, or a signal interrupts it: then nothing new starts,
+    // the records already back (and those the other ranks send once told to
+    // stop) are recorded, and it returns once every rank said goodbye.
     RunOutcome run();
-    // After an interrupted run: tells the other ranks, and waits for them.
-    void dismiss();
     // Source runs this run has recorded (in the checkpoint when there is one).
     int64_t sourcesRecorded() const { return recorded_; }
 
@@ -46,6 +49,7 @@ private:
     void hearFromRanks();
     void interrupt(int signal);
     void partWays();
+    bool allSaidBye() const;
 
     std::string name_;
     SweepSchedule& schedule_;
@@ -61,4 +65,5 @@ private:
     int64_t done_;  // source runs done, the resumed ones included
     RunOutcome outcome_;
     bool handing_out_ = true;
+    std::chrono::steady_clock::time_point wind_down_until_;
 };

@@ -8,7 +8,9 @@
 #include "engine/arc_layout.h"
 #include "engine/shortest_path.h"
 #include "state/program_state.h"
+#include "network_finish.h"
 #include "sweep_network.h"
+#include "sweep_signals.h"
 #include "sweep/progress_line.h"
 #include "sweep_ranks.h"
 #include "sweep_progress.h"
@@ -37,7 +39,8 @@ std::vector<uint64_t> runSample(int64_t nodes, double seconds) {
     std::vector<uint64_t> runs;
     const uint64_t budget = static_cast<uint64_t>(seconds * 1e9);
     uint64_t spent = 0;
-    for (int64_t position = myRank(); position < nodes && spent < budget; position += rankCount()) {
+    for (int64_t position = myRank(); position < nodes && spent < budget && interruption() == 0;
+         position += rankCount()) {
         const int64_t source = sampledSource(position, nodes);
         const uint64_t start = threadCpuNs();
         user_source_node = static_cast<int32_t>(source);
@@ -92,24 +95,34 @@ void printEstimate(const std::string& name, const SweepOptions& o, const ArcLayo
 
 }  // namespace
 
-bool estimateNetwork(const std::string& name, const SweepOptions& o) {
+NetworkResult estimateNetwork(const std::string& name, const SweepOptions& o) {
     const bool zero = myRank() == 0;
-    std::string why = zero ? readNetworkFile(name) : "";
-    if (!shareFlag(why.empty())) {
-        if (zero) complain(name, why);
-        return !zero;
+    const std::string why = zero ? readNetworkFile(name) : "";
+    const int64_t read = shareNumber(why.empty() ? 0 : interruption() != 0 ? 2 : 1);
+    if (read != 0) {
+        if (zero) complain(name, read == 2 ? why + "; nothing is estimated" : why);
+        return read == 2 ? NetworkResult::interrupted : zero ? NetworkResult::failed : NetworkResult::swept;
     }
     ArcLayout layout = zero ? planArcLayout() : ArcLayout{};
-    why = shareNetwork(layout, 0);
-    if (!why.empty()) {
-        if (zero) complain(name, why);
-        return !zero;
+    const std::string shared = shareNetwork(layout, 0);
+    if (!shared.empty()) {
+        if (zero) complain(name, shared);
+        return zero ? NetworkResult::failed : NetworkResult::swept;
     }
     const int64_t nodes = num_nodes;
     layout.nodes = nodes;
     const std::vector<uint64_t> runs = gatherAtRankZero(runSample(nodes, o.estimate_seconds));
+    const int signal = interruption();
+    if (!allRanksAgree(signal == 0)) {
+        if (zero) {
+            complain(name, std::string("stopped by ") + (signal != 0 ? signalName(signal) : "a signal to another rank") +
+                               " during the estimate; nothing is estimated");
+        }
+        releaseNetworkCopy();
+        return NetworkResult::interrupted;
+    }
     const double handout = measureHandoutSeconds();
     if (zero) printEstimate(name, o, layout, runs, handout);
     releaseNetworkCopy();
-    return true;
+    return NetworkResult::swept;
 }

@@ -7,9 +7,11 @@
 #include <string>
 #include <vector>
 
+#include "sweep_network.h"
 #include "sweep_options.h"
 #include "sweep_sample.h"
 
 // Every rank calls it for each network, in the same order; rank 0 prints the
-// estimate. Returns false (on rank 0) when the network could not be read.
-bool estimateNetwork(const std::string& name, const SweepOptions& options);
+// estimate. Returns failed (on rank 0) when the network could not be read,
+// interrupted (on every rank) when a signal stopped it.
+NetworkResult estimateNetwork(const std::string& name, const SweepOptions& options);

@@ -1,18 +1,21 @@
 #include "sweep_network.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
+#include <memory>
 #include <new>
 
 #include "checkpoint_file.h"
 #include "compute_thread.h"
+#include "durable_files.h"
 #include "engine/arc_layout.h"
 #include "loader/network_loader.h"
-#include "network_finish.h"
 #include "state/program_state.h"
 #include "sweep_coordinator.h"
 #include "sweep_outputs.h"
@@ -56,67 +59,146 @@ struct RankZeroState {
     std::unique_ptr<SweepTally> tally;
     CheckpointFile checkpoint;
     CheckpointHeader header;
-    bool reported = false;  // its figures came from a finished record: nothing to sweep
-    bool written = true;    // and standard output took them
+    FinishedRecord record;
+    bool reported = false;     // finished by an earlier run: nothing to sweep
+    bool interrupted = false;  // a signal stopped the reading
 };
 
-// Rank 0: checks the outputs, reads the network, reports a finished record,
-// or opens the checkpoint and takes in its records. Returns an empty string
-// or why the network cannot be swept.
-std::string prepareOnRankZero(const std::string& name, const SweepOptions& o, RankZeroState& z) {
-    std::string why = checkOutputs(name, o);
-    if (why.empty()) why = readNetworkFile(name);
-    if (!why.empty()) return why;
+std::string sources(int64_t first, int64_t last) { return "sources " + std::to_string(first) + ".." + std::to_string(last); }
+
+// A resumed checkpoint's lines into the plan and the tally.
+LineSink resumeInto(RankZeroState& z) {
+    return [&z](const CheckpointLine& l, int64_t) -> std::string {
+        std::string refused;
+        switch (l.kind) {
+            case CheckpointLine::figures: return z.tally->learn(l.first, l.sources, "the checkpoint");
+            case CheckpointLine::run:
+                refused = z.schedule->markDone(l.repetition, l.first, l.last);
+                if (!refused.empty()) return refused;
+                if (!z.tally->allKnown(l.first, l.last)) {
+                    return "a run of " + sources(l.first, l.last) + " whose figures no line before it holds";
+                }
+                if (z.tally->checkOf(l.first, l.last) != l.check) {
+                    return "repetition " + std::to_string(int64_t{l.repetition} + 1) + " of " +
+                           sources(l.first, l.last) +
+                           " disagrees with the figures recorded for them; a machine may be at fault";
+                }
+                break;
+            case CheckpointLine::done:
+                refused = z.schedule->markRepetitions(l.repetition, l.last_repetition);
+                if (!refused.empty()) return refused;
+                if (z.tally->knownSources() != z.tally->nodes()) {
+                    return "repetitions are done before every source's figures are recorded";
+                }
+                break;
+        }
+        z.tally->addCpu(l.cpu_ns);
+        return {};
+    };
+}
+
+// With a finished record of this network: what it serves. Returns an empty
+// string, or why the network cannot go on.
+std::string takeFinishedRecord(const NetworkItem& item, const SweepOptions& o, RankZeroState& z) {
+    const std::string path = finishedPath(o.checkpoint_dir, z.header);
+    std::string why;
+    switch (z.record.open(path, z.header, why)) {
+        case FinishedRecord::Read::absent: return {};
+        case FinishedRecord::Read::in_use: return "the record " + path + " is in use by another run; nothing was changed";
+        case FinishedRecord::Read::refused:
+            complain(item.name, "the record of a finished run " + path + " is ignored (" + why + "); the network is swept");
+            return {};
+        case FinishedRecord::Read::ok: break;
+    }
+    if (z.record.earlier() && !o.per_source.empty()) {
+        std::error_code error;
+        const std::string table = perSourcePath(o.per_source, item.name);
+        if (!std::filesystem::exists(table, error)) {
+            complain(item.name, "a run that ended " + z.record.totals().ended + " recorded its figures, but the "
+                                "per-source file " + table + " is missing; the network is swept again");
+            z.record.close();
+            return {};
+        }
+    }
+    z.reported = true;
+    // A checkpoint left by a crash between the record and its removal.
+    const std::string left = checkpointPath(o.checkpoint_dir, z.header);
+    const int fd = ::open(left.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC);
+    if (fd >= 0) {
+        if (checkTrusted(fd).empty() && lockWhole(fd) == 0) ::unlink(left.c_str());
+        ::close(fd);
+    }
+    return {};
+}
+
+// Rank 0: checks the outputs, reads the network, takes a finished record,
+// or opens the checkpoint and takes in its lines. Returns an empty string or
+// why the network cannot be swept.
+std::string prepareOnRankZero(const NetworkItem& item, const SweepOptions& o, RankZeroState& z) {
+    std::string why = checkOutputs(item.name, o);
+    if (why.empty()) why = readNetworkFile(item.name);
+    if (!why.empty()) {
+        z.interrupted = interruption() != 0;
+        return why;
+    }
     z.schedule = std::make_unique<SweepSchedule>(num_nodes, o.repetitions, rankCount());
     z.tally = std::make_unique<SweepTally>(num_nodes);
     z.header = {{num_nodes, num_arcs, 0}, o.repetitions};
     if (o.checkpoint_dir.empty()) return {};
     z.header = {fingerprintLoadedNetwork(), o.repetitions};
-    if (reportFinishedRecord(name, o, z.header, z.written)) {
-        z.reported = true;
-        return {};
-    }
+    why = takeFinishedRecord(item, o, z);
+    if (!why.empty() || z.reported) return why;
     const std::string path = checkpointPath(o.checkpoint_dir, z.header);
-    const RecordSink sink = [&](const ChunkRecord& r, int64_t) {
-        std::string refused = z.schedule->markDone(r.chunk.repetition, r.chunk.first, r.chunk.last);
-        if (refused.empty()) refused = z.tally->add(r);
-        return refused;
-    };
+    removeLeftoverTemporaries(path);
     CheckpointScan scan;
-    std::string note;
-    why = z.checkpoint.open(path, z.header, sink, scan, note);
-    if (!note.empty()) complain(name, "the checkpoint " + path + ": " + note);
-    if (why == CheckpointFile::kInUse) return "the checkpoint " + path + " is in use by another run; nothing was changed";
-    if (!why.empty()) return "the checkpoint " + path + " is refused: " + why + "; it is left as it is";
+    const CheckpointFile::OpenResult opened = z.checkpoint.open(path, z.header, resumeInto(z), scan);
+    if (!opened.note.empty()) complain(item.name, "the checkpoint " + path + ": " + opened.note);
+    switch (opened.outcome) {
+        case CheckpointFile::Opened::in_use:
+            return "the checkpoint " + path + " is in use by another run; nothing was changed";
+        case CheckpointFile::Opened::refused:
+            return "the checkpoint " + path + " is refused: " + opened.why + "; it is left as it is";
+        case CheckpointFile::Opened::failed: return "the checkpoint " + path + " cannot be used: " + opened.why;
+        case CheckpointFile::Opened::ok: break;
+    }
+    if (scan.earlier_format || z.checkpoint.compactionDue(z.tally->knownSources())) {
+        const std::string error = z.checkpoint.compact(*z.tally);
+        if (!error.empty() && scan.earlier_format) {
+            z.checkpoint.close();
+            return "the checkpoint " + path + ", of an earlier spc_sweep, cannot be written anew: " + error;
+        }
+        if (!error.empty()) complain(item.name, "the checkpoint " + path + " cannot be written anew: " + error);
+    }
     return {};
 }
 
 // Rank 0's side once the ranks hold the network.
-NetworkResult coordinateNetwork(const std::string& name, const SweepOptions& o, RankZeroState& z,
+NetworkResult coordinateNetwork(const NetworkItem& item, const SweepOptions& o, RankZeroState& z,
                                 ComputeThread& own) {
     const auto link = linkToOtherRanks();
     const int64_t resumed = z.schedule->done();
-    RunProgress progress(name, o.repetitions, z.schedule->total(), resumed, o.progress_seconds);
+    RunProgress progress(item.name, o.repetitions, z.schedule->total(), resumed, o.progress_seconds);
     const std::string started = isoTimeNow();
     const auto start = std::chrono::steady_clock::now();
-    Coordinator coordinator(name, *z.schedule, *z.tally, z.checkpoint, *link, own, progress);
+    Coordinator coordinator(item.name, *z.schedule, *z.tally, z.checkpoint, *link, own, progress);
     const RunOutcome outcome = coordinator.run();
     const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     if (outcome.end == RunEnd::interrupted) {
         const std::string error = z.checkpoint.close();
-        reportInterruption(name, o, outcome.signal, resumed + coordinator.sourcesRecorded(), z.schedule->total(),
+        reportInterruption(item.name, o, outcome.signal, resumed + coordinator.sourcesRecorded(), z.schedule->total(),
                            error);
-        coordinator.dismiss();
         return NetworkResult::interrupted;
     }
     if (outcome.end == RunEnd::failed) {
         z.checkpoint.close();
-        complain(name, outcome.failure);
+        complain(item.name, outcome.failure);
         return NetworkResult::failed;
     }
     own.finish();
-    const FinishedRun run{z.header, started, wall, link->ranks(), resumed, z.schedule->chunksHandedOut()};
-    return finishNetwork(name, o, *z.tally, z.checkpoint, run) ? NetworkResult::swept : NetworkResult::failed;
+    const SweepTally& t = *z.tally;
+    const NetworkTotals totals{t.sum(),   t.scans(), t.cpuNs(),     wall,         link->ranks(), resumed,
+                               z.schedule->chunksHandedOut(), t.diameter(), t.radius(), started, isoTimeNow(), hostName()};
+    return finishSweep(item, o, t, z.checkpoint, z.header, totals) ? NetworkResult::swept : NetworkResult::failed;
 }
 
 // A run cut short ends the tool at once: the compute thread may be inside a
@@ -128,20 +210,9 @@ NetworkResult coordinateNetwork(const std::string& name, const SweepOptions& o, 
     std::_Exit(kInterruptedStatus);
 }
 
-enum Decision : int64_t { kGo = 1, kSkip = 2, kReported = 3 };
+enum Decision : int64_t { kGo = 1, kSkip = 2, kReported = 3, kInterrupted = 4 };
 
 }  // namespace
-
-void complain(const std::string& name, const std::string& why) {
-    std::fflush(stdout);
-    std::fprintf(stderr, "spc_sweep: %s: %s\n", name.c_str(), why.c_str());
-    std::fflush(stderr);
-}
-
-bool writeOut(const std::string& text) {
-    return std::fwrite(text.data(), 1, text.size(), stdout) == text.size() && std::fflush(stdout) == 0 &&
-           !std::ferror(stdout);
-}
 
 std::string readNetworkFile(const std::string& name) {
     std::error_code error;
@@ -151,27 +222,35 @@ std::string readNetworkFile(const std::string& name) {
     if (file.open(name, std::ios::in | std::ios::binary) == nullptr) {
         return std::string("cannot be opened: ") + std::strerror(errno != 0 ? errno : ENOENT);
     }
-    if (!loadNetwork(file)) return load_error;
+    if (!loadNetwork(file, [] { return interruption() == 0; })) {
+        if (interruption() != 0) return std::string("stopped by ") + signalName(interruption()) + " while it was read";
+        return load_error;
+    }
     return {};
 }
 
-NetworkResult sweepNetwork(const std::string& name, const SweepOptions& o) {
+NetworkResult sweepNetwork(const NetworkItem& item, const SweepOptions& o) {
     const bool zero = myRank() == 0;
     RankZeroState z;
     std::string why;
     if (zero) {
         try {
-            why = prepareOnRankZero(name, o, z);
+            why = prepareOnRankZero(item, o, z);
         } catch (const std::bad_alloc&) {
             why = "rank 0 lacks the memory for the network's bookkeeping";
         }
     }
-    const int64_t decision = shareNumber(why.empty() ? (z.reported ? kReported : kGo) : kSkip);
+    const int64_t decision =
+        shareNumber(z.interrupted ? kInterrupted : !why.empty() ? kSkip : z.reported ? kReported : kGo);
+    if (decision == kInterrupted) {
+        if (zero) complain(item.name, why + "; nothing was swept, and the same command starts it again");
+        endInterrupted();
+    }
     if (decision != kGo) {
-        if (!why.empty()) complain(name, why);
+        if (!why.empty()) complain(item.name, why);
+        const bool served = decision == kReported && zero && serveFinishedRecord(item, o, z.record, z.header);
         clearLoadedArcs();
-        const bool failed = decision == kSkip || !z.written;
-        return failed && zero ? NetworkResult::failed : NetworkResult::swept;
+        return zero && !served ? NetworkResult::failed : NetworkResult::swept;
     }
     const ArcLayout layout = zero ? planArcLayout() : ArcLayout{};
     const uint64_t rank_zero_extra =
@@ -180,14 +259,14 @@ NetworkResult sweepNetwork(const std::string& name, const SweepOptions& o) {
     why = shareNetwork(layout, rank_zero_extra);
     clearLoadedArcs();  // the engine reads the machine's copy
     if (!why.empty()) {
-        if (zero) complain(name, why);
+        if (zero) complain(item.name, why);
         return zero ? NetworkResult::failed : NetworkResult::swept;
     }
     NetworkResult result = NetworkResult::swept;
     {
         ComputeThread compute;
         if (zero) {
-            result = coordinateNetwork(name, o, z, compute);
+            result = coordinateNetwork(item, o, z, compute);
             if (result == NetworkResult::interrupted) endInterrupted();
         } else {
             const WorkerEnd end = serveRankZero(*linkToRankZero(), compute);

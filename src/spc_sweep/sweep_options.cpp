@@ -3,7 +3,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
-#include <set>
+#include <map>
 
 const char* const kSweepUsage =
     "usage: spc_sweep [--repetitions R] [--checkpoint DIR] [--log FILE] [--per-source FILE] [--json FILE]\n"
@@ -12,7 +12,9 @@ const char* const kSweepUsage =
 
 namespace {
 
-constexpr int kMostRanks = 10000000;
+// More ranks than any machine room holds; the estimate's simulation of
+// them takes tens of megabytes.
+constexpr int kMostRanks = 1 << 20;
 
 // "--name VALUE" or "--name=VALUE": true when args[i] is the option, with its
 // value in `value` (empty when it is missing) and i past it.
@@ -53,10 +55,11 @@ bool goodPattern(const std::string& pattern) {
 
 std::string perSourceProblem(const SweepOptions& o) {
     if (!goodPattern(o.per_source)) return "--per-source takes %n (the network's file name) and %% only";
-    std::set<std::string> seen;
+    std::map<std::string, std::string> seen;  // path -> the network that writes it
     for (const std::string& network : o.networks) {
         const std::string path = perSourcePath(o.per_source, network);
-        if (!seen.insert(path).second) {
+        const auto [it, inserted] = seen.emplace(path, network);
+        if (!inserted && it->second != network) {  // a network named twice writes its file twice, the same
             return o.per_source.find("%n") == std::string::npos
                        ? "--per-source names one file for several networks: put %n in it"
                        : "--per-source would write " + path + " for two networks";

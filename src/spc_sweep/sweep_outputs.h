@@ -1,29 +1,40 @@
 // What spc_sweep writes besides standard output: the run log, the
-// per-source file, the JSON records; and the checks that each can be
-// written, made before a network is read.
+// per-source file, the JSON records; the checks that each can be written,
+// made before a network is read; and the check, made before anything runs,
+// that no output is an input or another output of the same command.
 #pragma once
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
+#include "sweep_options.h"
 #include "sweep_tally.h"
-
-// Appends the line to the file with one write. Returns an empty string or the error.
-std::string appendLine(const std::string& path, const std::string& line);
 
 // Whether a file can be appended to at path (made if absent: its directory
 // must take new files). Changes nothing. Returns an empty string or why not.
 std::string checkAppendable(const std::string& path);
-// Whether a file can be put at path by renaming a new one into place.
+// Whether a file can be put at path by renaming a new one into place: its
+// directory takes a file of the temporary's name.
 std::string checkReplaceable(const std::string& path);
-// Makes the directory if absent; whether it takes new files.
+// Makes the directory if absent; whether it takes new files of the
+// checkpoint's longest names.
 std::string checkDirectory(const std::string& dir);
+
+// The outputs of the command against its inputs: no output may be one of
+// the networks, or another output. Returns an empty string or what is wrong
+// (bad usage).
+std::string checkOutputsApart(const SweepOptions& options);
+
+// The path as an absolute one, links and dots resolved as far as it exists.
+std::string absolutePath(const std::string& path);
 
 // The per-source file: header lines starting with #, then one line per
 // source: id, nodes reached, sum of distances, largest distance, tab-separated.
-// The same whatever the ranks, the repetitions and the resumes.
+// The same whatever the ranks, the repetitions and the resumes. Gives up on
+// a signal. Sets the file's size and hash (hashFile's).
 std::string writePerSourceFile(const std::string& path, const std::string& network, int64_t nodes, int64_t arcs,
-                               const SweepTally& tally);
+                               const SweepTally& tally, uint64_t& size, uint64_t& hash);
 
 // The moment now, ISO 8601 in UTC: 2026-12-08T20:01:50Z.
 std::string isoTimeNow();
@@ -47,6 +58,5 @@ struct JsonRecord {
     std::string ended;
     std::string host;
 };
-// Appends the record as one line of JSON. Returns an empty string or the error.
-std::string appendJsonRecord(const std::string& path, const JsonRecord& record);
+// The record as one line of JSON, newline included.
 std::string jsonText(const JsonRecord& record);

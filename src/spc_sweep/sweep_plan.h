@@ -16,6 +16,7 @@
 #include <deque>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 struct Chunk {
@@ -42,6 +43,8 @@ public:
     // Returns an empty string, or what is wrong: out of range, or sources
     // recorded twice.
     std::string markDone(int32_t repetition, int64_t first, int64_t last);
+    // The same for whole repetitions from..to.
+    std::string markRepetitions(int32_t from, int32_t to);
 
     // The next chunk to hand out; false when everything is handed out.
     bool next(Chunk& chunk);
@@ -54,12 +57,7 @@ public:
     int64_t chunksHandedOut() const { return next_id_; }
 
 private:
-    struct Stretch {
-        int32_t repetition;
-        int64_t first;
-        int64_t last;
-    };
-    void gatherStretches();
+    bool enterNextRepetition();
     int64_t chunkSize() const;
 
     int64_t nodes_;
@@ -69,14 +67,15 @@ private:
     int64_t done_ = 0;
     int64_t handed_out_ = 0;
     int64_t next_id_ = 0;
-    bool started_ = false;
-    // Before the first next(): what was marked done, per repetition (first -> last).
+    // What was marked done: whole repetitions (first -> last), and runs of
+    // sources of the others (repetition -> first -> last). Memory as the
+    // records, whatever the repetitions.
+    std::map<int32_t, int32_t> complete_;
     std::map<int32_t, std::map<int64_t, int64_t>> marked_;
-    // Then: the stretches no record covers, in the order they are handed out;
-    // every repetition from `untouched_` on is whole.
-    std::deque<Stretch> stretches_;
-    int32_t untouched_ = 0;
-    int64_t untouched_next_ = 1;
+    // The hand-out walks the repetitions in order: the one it is in, and the
+    // stretches of it that no record covers, still to hand out.
+    int32_t repetition_ = -1;
+    std::deque<std::pair<int64_t, int64_t>> gaps_;
 };
 
 // Sources per block of the fixed-block plan.

@@ -1,7 +1,6 @@
 #include "sweep_simulation.h"
 
 #include <algorithm>
-#include <deque>
 #include <queue>
 #include <utility>
 #include <vector>
@@ -15,7 +14,19 @@ SimulatedRun simulateRun(int64_t nodes, int repetitions, int ranks, Handout hand
         double arrives;
         double takes;
     };
-    std::vector<std::deque<Held>> held(static_cast<size_t>(ranks));
+    // Each rank holds at most two chunks: the one it runs, and the next.
+    struct Holding {
+        Held chunks[2];
+        int count = 0;
+        bool empty() const { return count == 0; }
+        const Held& front() const { return chunks[0]; }
+        void pop_front() {
+            chunks[0] = chunks[1];
+            --count;
+        }
+        void push_back(const Held& h) { chunks[count++] = h; }
+    };
+    std::vector<Holding> held(static_cast<size_t>(ranks));
     // (time the running chunk ends, rank), earliest first.
     std::priority_queue<std::pair<double, int>, std::vector<std::pair<double, int>>, std::greater<>> ends;
 
@@ -29,7 +40,7 @@ SimulatedRun simulateRun(int64_t nodes, int repetitions, int ranks, Handout hand
         ++run.chunks;
     };
     const auto startNext = [&](int rank, double now) {
-        std::deque<Held>& h = held[static_cast<size_t>(rank)];
+        Holding& h = held[static_cast<size_t>(rank)];
         if (h.empty()) return;
         const double start = std::max(now, h.front().arrives);
         ends.emplace(start + h.front().takes, rank);

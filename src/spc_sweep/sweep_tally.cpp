@@ -57,6 +57,7 @@ SourceFigures SweepTally::figures(int64_t source) const {
 
 void SweepTally::store(int64_t source, const SourceFigures& f) {
     const size_t i = static_cast<size_t>(source - 1);
+    ++known_;
     reached_[i] = static_cast<uint32_t>(f.reached);
     scans_[i] = static_cast<uint32_t>(f.scans);
     largest_[i] = f.largest;
@@ -69,29 +70,87 @@ void SweepTally::store(int64_t source, const SourceFigures& f) {
 
 std::string SweepTally::add(const ChunkRecord& r) {
     const Chunk& c = r.chunk;
-    if (c.first < 1 || c.last > nodes_ || static_cast<int64_t>(r.sources.size()) != c.sources()) {
+    if (c.first < 1 || c.last > nodes_ || c.last < c.first || static_cast<int64_t>(r.sources.size()) != c.sources()) {
         return "a record of sources " + std::to_string(c.first) + ".." + std::to_string(c.last) + " holds " +
                std::to_string(r.sources.size()) + " sources' figures";
     }
-    for (int64_t s = c.first; s <= c.last; ++s) {
-        const SourceFigures& f = r.sources[static_cast<size_t>(s - c.first)];
+    const std::string refused = learn(c.first, r.sources,
+                                      "repetition " + std::to_string(int64_t{c.repetition} + 1) + " (" + who(r) + ")");
+    if (!refused.empty()) return refused;
+    cpu_ns_ += r.cpu_ns;
+    return {};
+}
+
+std::string SweepTally::learn(int64_t first, const std::vector<SourceFigures>& given, const std::string& from) {
+    const int64_t last = first + static_cast<int64_t>(given.size()) - 1;
+    if (first < 1 || last > nodes_) {
+        return "figures of sources " + std::to_string(first) + ".." + std::to_string(last) + " of a network of " +
+               std::to_string(nodes_) + " nodes";
+    }
+    for (int64_t s = first; s <= last; ++s) {
+        const SourceFigures& f = given[static_cast<size_t>(s - first)];
         // Within what a run can give: a node count, an arc count of 32 bits.
         if (f.reached < 1 || f.reached > nodes_ || f.scans < 0 || f.scans > std::numeric_limits<int32_t>::max() ||
             f.largest < 0) {
-            return "source " + std::to_string(s) + " " + who(r) + " has impossible figures (" + describe(f) + ")";
+            return "source " + std::to_string(s) + " of " + from + " has impossible figures (" + describe(f) + ")";
         }
         if (known(s) && !(figures(s) == f)) {
-            return "the repetitions disagree on source " + std::to_string(s) + ": repetition " +
-                   std::to_string(int64_t{c.repetition} + 1) + " (" + who(r) + ") gave " + describe(f) +
+            return "the repetitions disagree on source " + std::to_string(s) + ": " + from + " gave " + describe(f) +
                    ", an earlier one gave " + describe(figures(s)) +
                    "; a machine may be at fault, so no figure is reported";
         }
     }
-    for (int64_t s = c.first; s <= c.last; ++s) {
-        if (!known(s)) store(s, r.sources[static_cast<size_t>(s - c.first)]);
+    for (int64_t s = first; s <= last; ++s) {
+        if (!known(s)) store(s, given[static_cast<size_t>(s - first)]);
     }
-    cpu_ns_ += r.cpu_ns;
     return {};
+}
+
+bool SweepTally::allKnown(int64_t first, int64_t last) const {
+    if (first < 1 || last > nodes_) return false;
+    for (int64_t s = first; s <= last; ++s) {
+        if (!known(s)) return false;
+    }
+    return true;
+}
+
+std::vector<std::pair<int64_t, int64_t>> SweepTally::unknownStretches(int64_t first, int64_t last) const {
+    std::vector<std::pair<int64_t, int64_t>> stretches;
+    for (int64_t s = first; s <= last; ++s) {
+        if (known(s)) continue;
+        if (!stretches.empty() && stretches.back().second == s - 1) {
+            stretches.back().second = s;
+        } else {
+            stretches.emplace_back(s, s);
+        }
+    }
+    return stretches;
+}
+
+uint64_t SweepTally::checkOf(int64_t first, int64_t last) const {
+    std::vector<SourceFigures> f;
+    f.reserve(static_cast<size_t>(last - first + 1));
+    for (int64_t s = first; s <= last; ++s) f.push_back(figures(s));
+    return figuresCheck(f.data(), f.size());
+}
+
+uint64_t figuresCheck(const SourceFigures* figures, size_t count) {
+    uint64_t hash = 14695981039346656037u;
+    const auto add = [&hash](uint64_t value) {
+        for (int i = 0; i < 8; ++i) {  // little-endian, whatever the machine
+            hash ^= (value >> (8 * i)) & 0xff;
+            hash *= 1099511628211u;
+        }
+    };
+    for (size_t i = 0; i < count; ++i) {
+        const auto sum = static_cast<uint128>(figures[i].sum);
+        add(static_cast<uint64_t>(figures[i].reached));
+        add(static_cast<uint64_t>(sum));
+        add(static_cast<uint64_t>(sum >> 64));
+        add(static_cast<uint64_t>(figures[i].largest));
+        add(static_cast<uint64_t>(figures[i].scans));
+    }
+    return hash;
 }
 
 int128 SweepTally::sum() const {

@@ -6,6 +6,7 @@
 #include <functional>
 #include <string>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "state/program_state.h"
@@ -45,9 +46,22 @@ class SweepTally {
 public:
     explicit SweepTally(int64_t nodes);
 
-    // Adds a complete record's figures. Returns an empty string, or what
-    // disagrees (the record is then not added).
+    // Adds a complete record's figures and its processor time. Returns an
+    // empty string, or what disagrees (the record is then not added).
     std::string add(const ChunkRecord& record);
+
+    // Takes the figures of sources first, first + 1, ... as recorded in a
+    // checkpoint: sources not yet known get them, known ones must agree.
+    // Returns an empty string or what disagrees (nothing is then taken).
+    std::string learn(int64_t first, const std::vector<SourceFigures>& figures, const std::string& from);
+    void addCpu(uint64_t ns) { cpu_ns_ += ns; }
+    bool allKnown(int64_t first, int64_t last) const;
+    // The stretches of first..last whose figures are not yet known.
+    std::vector<std::pair<int64_t, int64_t>> unknownStretches(int64_t first, int64_t last) const;
+    // The check value of the known figures of first..last (figuresCheck).
+    uint64_t checkOf(int64_t first, int64_t last) const;
+    // Sources whose figures are known.
+    int64_t knownSources() const { return known_; }
 
     // Of a complete tally: the sum of distances and the arcs examined by one
     // sweep, the processor time of all runs added.
@@ -76,7 +90,13 @@ private:
     std::vector<uint32_t> scans_;
     std::unordered_map<int64_t, int128> wide_sums_;  // sums that do not fit 64 bits
     uint64_t cpu_ns_ = 0;
+    int64_t known_ = 0;
 };
+
+// A check value of consecutive sources' figures: a 64-bit hash of every
+// field, the same on every machine. What a checkpoint keeps of a source's
+// later repetitions instead of the figures.
+uint64_t figuresCheck(const SourceFigures* figures, size_t count);
 
 // Milliseconds per sweep from the processor time of all runs: whole
 // milliseconds, divided by the repetitions in single precision (for four,

@@ -10,6 +10,11 @@ namespace {
 // messages to be taken.
 constexpr double kAnswerSeconds = 20;
 
+void sendFinished(WorkerLink& link, ComputeThread& compute) {
+    ChunkRecord record;
+    while (compute.take(record)) link.send(record);
+}
+
 }  // namespace
 
 WorkerEnd serveRankZero(WorkerLink& link, ComputeThread& compute) {
@@ -20,25 +25,27 @@ WorkerEnd serveRankZero(WorkerLink& link, ComputeThread& compute) {
         while (link.receive(message)) {
             if (message.kind == ToRank::assign) {
                 compute.give(message.chunk);
-            } else if (message.kind == ToRank::stop) {
-                // Whatever this rank still holds is dropped; after the
-                // goodbye rank 0 hears nothing more of this network from it.
-                compute.abandon();
-                link.sendBye();
-                link.flush(kAnswerSeconds);
-                return WorkerEnd::stopped;
-            } else {
-                return WorkerEnd::interrupted;  // the tool ends at once: nothing more is sent
+                continue;
             }
+            // Stop: the network is complete or failed, and whatever this rank
+            // still holds is dropped. Interrupt: the run is cut short, and the
+            // chunks this rank finished go to rank 0 first. After the
+            // goodbye rank 0 hears nothing more of this network from it.
+            compute.abandon();
+            if (message.kind == ToRank::interrupt) sendFinished(link, compute);
+            link.sendBye();
+            link.flush(kAnswerSeconds);
+            return message.kind == ToRank::stop ? WorkerEnd::stopped : WorkerEnd::interrupted;
         }
-        ChunkRecord record;
-        while (compute.take(record)) link.send(record);
+        sendFinished(link, compute);
         if (interruption() != 0 && !told) {
-            // Rank 0 stops the run; what is running here is dropped.
+            // Rank 0 stops the run; what is running here is dropped, what
+            // finished meanwhile still goes.
             told = true;
             told_at = std::chrono::steady_clock::now();
-            link.sendInterrupted();
             compute.abandon();
+            sendFinished(link, compute);
+            link.sendInterrupted();
         }
         if (told && std::chrono::steady_clock::now() - told_at > std::chrono::duration<double>(kAnswerSeconds)) {
             return WorkerEnd::lost;

@@ -33,16 +33,23 @@ std::string ProgressLine::duration(double seconds) {
     return text;
 }
 
+std::string ProgressLine::text(double elapsed, int64_t done, int64_t total, int64_t done_before, int repetitions) {
+    const double share = total > 0 ? static_cast<double>(done) / static_cast<double>(total) : 1;
+    const double pace = elapsed > 0 ? static_cast<double>(done - done_before) / elapsed : 0;  // per second
+    const double left = pace > 0 ? static_cast<double>(total - done) / pace : 0;
+    char line[160];
+    std::snprintf(line, sizeof line, "\rsweeping: %5.1f%% of %d repetition%s, %s elapsed, about %s left\x1b[K",
+                  100 * share, repetitions, repetitions == 1 ? "" : "s", duration(elapsed).c_str(),
+                  duration(left).c_str());
+    return line;
+}
+
 void ProgressLine::update(int64_t done, int64_t total, int64_t done_before) {
     const Clock::time_point now = Clock::now();
     if (out_ == nullptr || now < next_) return;
     next_ = now + std::chrono::milliseconds(progress_refresh_ms);
     const double elapsed = std::chrono::duration<double>(now - start_).count();
-    const double share = static_cast<double>(done) / static_cast<double>(total);
-    const double pace = static_cast<double>(done - done_before) / elapsed;  // per second
-    const double left = pace > 0 ? static_cast<double>(total - done) / pace : 0;
-    std::fprintf(out_, "\rsweeping: %5.1f%% of %d repetition%s, %s elapsed, about %s left\x1b[K", 100 * share,
-                 repetitions_, repetitions_ == 1 ? "" : "s", duration(elapsed).c_str(), duration(left).c_str());
+    std::fputs(text(elapsed, done, total, done_before, repetitions_).c_str(), out_);
     std::fflush(out_);
     written_ = true;
 }

@@ -25,6 +25,8 @@ struct ProgressLine {
 
     // "4m 05s", or "2h 03m" from an hour on.
     static std::string duration(double seconds);
+    // The line's text after `elapsed` seconds.
+    static std::string text(double elapsed, int64_t done, int64_t total, int64_t done_before, int repetitions);
 
     using Clock = std::chrono::steady_clock;
     std::FILE* out_ = nullptr;
