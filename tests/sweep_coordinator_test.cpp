@@ -16,7 +16,10 @@ namespace {
 // unless told to misbehave.
 class StandInRanks : public RankLink {
 public:
-    enum class Fault { none, wrong_sources, wrong_rank, disagree, short_record, interrupted };
+    // held_until_stopped: a rank answers nothing until told to stop, then
+    // sends every record it holds; the fourth chunk comes with another
+    // rank's signal.
+    enum class Fault { none, wrong_sources, wrong_rank, disagree, short_record, interrupted, held_until_stopped };
     StandInRanks(int ranks, const std::map<int64_t, SourceFigures>& truth, Fault fault)
         : ranks_(ranks), truth_(truth), fault_(fault) {}
     int ranks() const override { return ranks_; }
@@ -24,7 +27,9 @@ public:
         ChunkRecord r{chunk, 1000, {}, rank};
         for (int64_t s = chunk.first; s <= chunk.last; ++s) r.sources.push_back(truth_.at(s));
         FromRank message{FromRank::record, rank, r};
-        if (++assigned_ == 5) {  // the fifth chunk handed out goes wrong
+        // The fifth chunk handed out goes wrong; of ranks that never answer,
+        // the fourth (each holds two).
+        if (++assigned_ == (fault_ == Fault::held_until_stopped ? 4 : 5)) {
             switch (fault_) {
                 case Fault::wrong_sources: message.chunk_record.chunk.first = chunk.first + 1;
                                            message.chunk_record.sources.pop_back(); break;
@@ -32,13 +37,22 @@ public:
                 case Fault::disagree: message.chunk_record.sources[0].scans += 1; break;
                 case Fault::short_record: message.chunk_record.sources.pop_back(); break;
                 case Fault::interrupted: message = {FromRank::interrupted, rank, {}}; break;
+                case Fault::held_until_stopped: inbox_.push_back({FromRank::interrupted, rank, {}}); break;
                 case Fault::none: break;
             }
         }
+        if (fault_ == Fault::held_until_stopped) {
+            held_.push_back(message);
+            given_.push_back(chunk);
+            return;
+        }
         inbox_.push_back(message);
     }
-    void stop(int rank, bool) override {
+    void stop(int rank, bool interrupted) override {
         ++stops_;
+        for (const FromRank& m : held_) {
+            if (interrupted && m.rank == rank) inbox_.push_back(m);
+        }
         inbox_.push_back({FromRank::bye, rank, {}});
     }
     bool receive(FromRank& message) override {
@@ -49,8 +63,10 @@ public:
     }
     bool flush(double) override { return true; }
     int stops_ = 0;
+    std::vector<Chunk> given_;  // held_until_stopped: the chunks handed to these ranks
 
 private:
+    std::vector<FromRank> held_;
     int ranks_;
     const std::map<int64_t, SourceFigures>& truth_;
     Fault fault_;
@@ -112,6 +128,36 @@ TEST_F(CoordinatorTest, FiguresThatDisagreeOrFallShortFailTheNetwork) {
     outcome = run(StandInRanks::Fault::short_record);
     ASSERT_EQ(outcome.end, RunEnd::failed);
     EXPECT_NE(outcome.failure.find("sources' figures"), std::string::npos) << outcome.failure;
+}
+
+// Told to stop, the other ranks send what they finished: it is recorded.
+TEST_F(CoordinatorTest, AStopKeepsTheRecordsTheOtherRanksSendOnceTold) {
+    const RunOutcome outcome = run(StandInRanks::Fault::held_until_stopped);
+    ASSERT_EQ(outcome.end, RunEnd::interrupted);
+    ASSERT_EQ(ranks_->given_.size(), 4u);
+    for (const Chunk& c : ranks_->given_) {
+        for (int64_t s = c.first; s <= c.last; ++s) EXPECT_TRUE(tally_->known(s)) << s;
+    }
+    int64_t given = 0;
+    for (const Chunk& c : ranks_->given_) given += c.sources();
+    EXPECT_GE(recorded_, given);
+}
+
+// A compute thread told to drop its work still gives back what it finished.
+TEST_F(CoordinatorTest, AnAbandonedComputeThreadKeepsItsFinishedRecords) {
+    ComputeThread thread;
+    thread.give({0, 0, 1, 3});
+    thread.give({1, 0, 4, 6});
+    thread.waitForRecord(std::chrono::microseconds(60000000));  // the first record is ready
+    thread.abandon();
+    ChunkRecord r;
+    int taken = 0;
+    while (thread.take(r)) {
+        ++taken;
+        EXPECT_EQ(r.sources.size(), 3u);
+        EXPECT_TRUE(r.sources[0] == truth_[r.chunk.first]);
+    }
+    EXPECT_GE(taken, 1);  // the first chunk, finished before the abandon
 }
 
 TEST_F(CoordinatorTest, ASignalStopsTheRunWithWhatCameBack) {
