@@ -62,7 +62,12 @@ protected:
         ASSERT_EQ(std::system(line.c_str()), 0);
     }
     void wait() {
-        for (int i = 0; i < 30000 && !fs::exists(dir_ / ".status"); ++i) {
+        // The shell makes .status before it writes the status: wait for the line.
+        const auto written = [&] {
+            const std::string status = readAll(dir_ / ".status");
+            return !status.empty() && status.back() == '\n';
+        };
+        for (int i = 0; i < 30000 && !written(); ++i) {
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
         status_ = std::atoi(readAll(dir_ / ".status").c_str());
