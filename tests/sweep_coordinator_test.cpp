@@ -19,7 +19,11 @@ public:
     // held_until_stopped: a rank answers nothing until told to stop, then
     // sends every record it holds; the fourth chunk comes with another
     // rank's signal.
-    enum class Fault { none, wrong_sources, wrong_rank, disagree, short_record, interrupted, held_until_stopped };
+    enum class Fault {
+        none, wrong_sources, wrong_rank, disagree, short_record, interrupted, held_until_stopped,
+        // a record that matches the chunk given in all but one field
+        wrong_repetition, wrong_last, wrong_first, wrong_id, twice
+    };
     StandInRanks(int ranks, const std::map<int64_t, SourceFigures>& truth, Fault fault)
         : ranks_(ranks), truth_(truth), fault_(fault) {}
     int ranks() const override { return ranks_; }
@@ -38,6 +42,13 @@ public:
                 case Fault::short_record: message.chunk_record.sources.pop_back(); break;
                 case Fault::interrupted: message = {FromRank::interrupted, rank, {}}; break;
                 case Fault::held_until_stopped: inbox_.push_back({FromRank::interrupted, rank, {}}); break;
+                case Fault::wrong_repetition: message.chunk_record.chunk.repetition ^= 1; break;
+                case Fault::wrong_last: message.chunk_record.chunk.last -= 1;
+                                        message.chunk_record.sources.pop_back(); break;
+                case Fault::wrong_first: message.chunk_record.chunk.first += 1;
+                                         message.chunk_record.sources.erase(message.chunk_record.sources.begin()); break;
+                case Fault::wrong_id: message.chunk_record.chunk.id += 1000; break;
+                case Fault::twice: inbox_.push_back(message); break;
                 case Fault::none: break;
             }
         }
@@ -118,6 +129,18 @@ TEST_F(CoordinatorTest, ARecordOfSourcesNotGivenFailsTheNetwork) {
                   std::string::npos)
             << outcome.failure;
         EXPECT_EQ(ranks_->stops_, 2);  // the others are still told to stop
+    }
+}
+
+// A record is taken only when it is the chunk handed out, in every field,
+// from the rank that holds it, once.
+TEST_F(CoordinatorTest, ARecordDifferingFromItsChunkInAnyFieldFailsTheNetwork) {
+    using F = StandInRanks::Fault;
+    for (const F fault : {F::wrong_repetition, F::wrong_last, F::wrong_first, F::wrong_id, F::twice}) {
+        const RunOutcome outcome = run(fault);
+        ASSERT_EQ(outcome.end, RunEnd::failed) << static_cast<int>(fault);
+        EXPECT_NE(outcome.failure.find(", which it was not given; a rank may be at fault"), std::string::npos)
+            << outcome.failure;
     }
 }
 

@@ -287,14 +287,34 @@ TEST_F(SweepJob, TheEstimateRunsASampleAndPredicts) {
     std::smatch m;
     ASSERT_TRUE(std::regex_search(out_, m, std::regex("^spc_sweep: estimate: cycle.gr: processor time per sweep "
                                                       "([0-9.]+) s \\(19 times in 20 between ([0-9.]+) and ([0-9.]+) "
-                                                      "s\\), [0-9.]+ core-hours; 2 sweeps ([0-9.]+) s")))
+                                                      "s\\), ([0-9.]+) core-hours; 2 sweeps ([0-9.]+) s \\(([0-9.]+) "
+                                                      "to ([0-9.]+) s\\)")))
         << out_;
     const double per_sweep = std::stod(m[1]), low = std::stod(m[2]), high = std::stod(m[3]);
     EXPECT_GT(per_sweep, 0);
     EXPECT_LE(low, per_sweep);
     EXPECT_GE(high, per_sweep);
-    EXPECT_NEAR(std::stod(m[4]), 2 * per_sweep, 0.002);
-    EXPECT_NE(out_.find("\n  memory: "), std::string::npos) << out_;
+    char hours[32];
+    std::snprintf(hours, sizeof hours, "%.1f", per_sweep / 3600);
+    EXPECT_EQ(m[4].str(), hours);
+    EXPECT_NEAR(std::stod(m[5]), 2 * per_sweep, 0.002);
+    EXPECT_NEAR(std::stod(m[6]), 2 * low, 0.002);
+    EXPECT_NEAR(std::stod(m[7]), 2 * high, 0.002);
+    // Memory, worked out from the layout here: 4 bytes an id and key.
+    ASSERT_TRUE(loadText(readAll(dir_ / "cycle.gr")));
+    const ArcLayout layout = planArcLayout();
+    const auto text = [](double bytes) {
+        char shown[32];
+        std::snprintf(shown, sizeof shown, bytes >= 1e9 ? "%.2f GB" : bytes >= 1e6 ? "%.1f MB" : "%.1f kB",
+                      bytes >= 1e9 ? bytes / 1e9 : bytes >= 1e6 ? bytes / 1e6 : bytes / 1e3);
+        return std::string(shown);
+    };
+    EXPECT_NE(out_.find("\n  memory: at most " + text(static_cast<double>(engineOwnBytes(layout, EngineUse::figures))) +
+                        " per rank, " + text(static_cast<double>(layout.bytes)) +
+                        " per machine for its ranks' shared copy of the network, " + text(4000.0 * 24) +
+                        " more on rank 0\n"),
+              std::string::npos)
+        << out_;
     EXPECT_NE(out_.find("\n  wall-clock on 1 rank: "), std::string::npos) << out_;
     EXPECT_NE(out_.find("; on 64 ranks: "), std::string::npos) << out_;
 }
