@@ -14,11 +14,12 @@
 #include <string>
 #include <vector>
 
-#include "engine/shortest_path.h"
+#include "engine/engine.h"
 #include "loader/network_loader.h"
-#include "spc_sweep/sweep_sample.h"
-#include "spc_sweep/sweep_simulation.h"
-#include "spc_sweep/sweep_tally.h"
+#include "spc_sweep/ranks/compute_thread.h"
+#include "spc_sweep/plan/sample.h"
+#include "spc_sweep/plan/simulation.h"
+#include "spc_sweep/plan/tally.h"
 
 int main(int argc, char** argv) {
     if (argc < 2) {
@@ -32,19 +33,25 @@ int main(int argc, char** argv) {
         if (std::strcmp(argv[i], "--handout") == 0) handout = std::atof(argv[i + 1]);
     }
     std::filebuf file;
-    if (file.open(argv[1], std::ios::in | std::ios::binary) == nullptr || !loadNetwork(file)) {
-        std::fprintf(stderr, "spc_plan_sim: %s: %s\n", argv[1], load_error.c_str());
+    Network network;
+    const std::string why = file.open(argv[1], std::ios::in | std::ios::binary) == nullptr
+                                ? "cannot be opened"
+                                : readNetwork(file, network);
+    if (!why.empty()) {
+        std::fprintf(stderr, "spc_plan_sim: %s: %s\n", argv[1], why.c_str());
         return 1;
     }
-    const int64_t n = num_nodes;
+    const int64_t n = network.nodes;
     std::fprintf(stderr, "%s: %lld nodes, %lld arcs; sampling %lld sources\n", argv[1], static_cast<long long>(n),
-                 static_cast<long long>(num_arcs), static_cast<long long>(sample));
-    prepareEngine(EngineUse::figures);
+                 static_cast<long long>(network.arcs), static_cast<long long>(sample));
+    LaidOutNetwork table;
+    layOut(network, table);
+    Engine engine;
+    engine.prepare({table.layout, table.block.data()}, EngineUse::figures);
     std::vector<double> seconds;
     for (int64_t p = 0; p < sample && p < n; ++p) {
         const uint64_t start = threadCpuNs();
-        user_source_node = static_cast<int32_t>(sampledSource(p, n));
-        heap();
+        engine.run(static_cast<int32_t>(sampledSource(p, n)));
         seconds.push_back(static_cast<double>(threadCpuNs() - start) / 1e9);
     }
     double mean = 0;

@@ -18,7 +18,7 @@
 
 namespace {
 
-struct Network {
+struct StudyNetwork {
     std::string family;
     int64_t size;  // grid: side; random: node count
     NetworkSpec spec;
@@ -27,8 +27,8 @@ struct Network {
 // Grids k x k with k from 16 to 128 and random networks of n = 500 to 16,000
 // nodes with 5n arcs, each size about twice the nodes of the one before.
 // --quick: a few small ones, for tests.
-std::vector<Network> studyNetworks(bool quick) {
-    std::vector<Network> list;
+std::vector<StudyNetwork> studyNetworks(bool quick) {
+    std::vector<StudyNetwork> list;
     const std::vector<int64_t> sides = quick ? std::vector<int64_t>{8, 12} : std::vector<int64_t>{16, 23, 32, 45, 64, 91, 128};
     const std::vector<int64_t> counts =
         quick ? std::vector<int64_t>{100, 200} : std::vector<int64_t>{500, 1000, 2000, 4000, 8000, 16000};
@@ -53,7 +53,7 @@ double fastestSweepMs(Sweep sweep, Figures& figures) {
     return best;
 }
 
-void writeRow(std::FILE* out, const Network& net, const char* engine, double ms, const Figures& f) {
+void writeRow(std::FILE* out, const StudyNetwork& net, const char* engine, double ms, const Figures& f) {
     std::fprintf(out, "%s,%lld,%d,%d,%s,%.3f,%s,%lld\n", net.family.c_str(), static_cast<long long>(net.size), num_nodes,
                  num_arcs, engine, ms, formatInteger(f.sum).c_str(), static_cast<long long>(f.scans));
 }
@@ -104,10 +104,10 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "spc_scaling: built without the Boost Graph Library: this engine only\n");
 #endif
     // The study's peer is BGL, as its plot has always shown.
-    const std::vector<Network> networks = studyNetworks(quick);
+    const std::vector<StudyNetwork> networks = studyNetworks(quick);
     int failures = 0;
     for (size_t i = 0; i < networks.size(); ++i) {
-        const Network& net = networks[i];
+        const StudyNetwork& net = networks[i];
         load(net.spec);
         std::fprintf(stderr, "[%zu/%zu] %s %lld (%d nodes, %d arcs): ours ", i + 1, networks.size(),
                      net.family.c_str(), static_cast<long long>(net.size), num_nodes, num_arcs);

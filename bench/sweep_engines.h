@@ -8,9 +8,10 @@
 #include <utility>
 #include <vector>
 
-#include "engine/shortest_path.h"
+#include "program/program_engine.h"
 #include "generator/network_generator.h"
 #include "loader/network_loader.h"
+#include "program/program_loader.h"
 #include "sweep/sweep.h"
 
 
@@ -28,7 +29,7 @@ inline void load(const NetworkSpec& spec) {
     GeneratedNetwork net = generateNetwork(spec);
     num_nodes = net.nodes;
     num_arcs = static_cast<int32_t>(net.arcs.size());
-    buildArcTable(net.arcs, net.nodes);
+    buildArcTable(net.arcs, net.nodes, program_network);
     one_to_all_distance.assign(static_cast<size_t>(num_nodes), 0);
     prepareEngine();
 }

@@ -3,8 +3,9 @@
 #include <sstream>
 #include <string>
 
-#include "engine/shortest_path.h"
+#include "program/program_engine.h"
 #include "loader/network_loader.h"
+#include "program/program_loader.h"
 #include "reference_engine.h"
 #include "report/report.h"
 #include "state/program_state.h"

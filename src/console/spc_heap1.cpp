@@ -5,7 +5,7 @@
 #include <sstream>
 #include <system_error>
 
-#include "loader/network_loader.h"
+#include "program/program_loader.h"
 #include "report/report.h"
 #include "sweep/sweep.h"
 

@@ -6,17 +6,15 @@
 #include <vector>
 
 #include "arc_filters.h"
+#include "engine.h"
 #include "heap_scans.h"
-#include "state/aligned_vector.h"
-#include "shortest_path.h"
-#include "state/program_state.h"
 
 namespace {
 
 size_t onCacheLine(size_t bytes) { return (bytes + kCacheLine - 1) / kCacheLine * kCacheLine; }
 
 // True when at least nine in ten of the n nodes have the same out-degree.
-bool mostNodesHaveOneDegree(size_t n) {
+bool mostNodesHaveOneDegree(const std::vector<int32_t>& point, size_t n) {
     std::vector<int64_t> with_degree(engine::kFewArcs + 2, 0);  // the last counts all larger degrees
     for (size_t u = 1; u < point.size() && u <= n; ++u) {
         ++with_degree[static_cast<size_t>(std::min(point[u] - point[u - 1], engine::kFewArcs + 1))];
@@ -50,15 +48,16 @@ ArcLayout layoutOf(int64_t nodes, int64_t arcs, const EngineWidths& widths) {
     return layout;
 }
 
-ArcLayout planArcLayout() {
-    const size_t n = num_nodes > 0 ? static_cast<size_t>(num_nodes) : 0;
-    const NetworkBounds bounds = networkBounds();
-    ArcLayout layout = layoutOf(static_cast<int64_t>(n), static_cast<int64_t>(graph_head.size()), chosenWidths(bounds));
+ArcLayout planArcLayout(const Network& network) {
+    const size_t n = network.nodes > 0 ? static_cast<size_t>(network.nodes) : 0;
+    const std::vector<int32_t>& point = network.point;
+    const NetworkBounds bounds = networkBounds(network);
+    ArcLayout layout = layoutOf(static_cast<int64_t>(n), static_cast<int64_t>(network.head.size()), chosenWidths(bounds));
     layout.bounds = bounds;
     for (size_t u = 1; u < point.size() && u <= n; ++u) {
         layout.max_degree = std::max(layout.max_degree, point[u] - point[u - 1]);
     }
-    layout.fixed_slots = !mostNodesHaveOneDegree(n);
+    layout.fixed_slots = !mostNodesHaveOneDegree(point, n);
     return layout;
 }
 
@@ -78,23 +77,29 @@ uint64_t engineOwnBytes(const ArcLayout& layout, EngineUse use) {
     return bytes;
 }
 
-void writeArcLayout(const ArcLayout& layout, void* block) {
+void writeArcLayout(const Network& network, const ArcLayout& layout, void* block) {
     assert(reinterpret_cast<uintptr_t>(block) % kCacheLine == 0);
     auto* base = static_cast<unsigned char*>(block);
     const size_t point_bytes = static_cast<size_t>(layout.nodes + 1) * sizeof(int32_t);
-    if (point.size() == static_cast<size_t>(layout.nodes) + 1) {
-        std::memcpy(base + layout.point_offset, point.data(), point_bytes);
+    if (network.point.size() == static_cast<size_t>(layout.nodes) + 1) {
+        std::memcpy(base + layout.point_offset, network.point.data(), point_bytes);
     } else {
         std::memset(base + layout.point_offset, 0, point_bytes);
     }
     if (layout.widths.id_bits == 16) {
-        writeNarrowed<uint16_t>(graph_head, 1, base + layout.head_offset);
+        writeNarrowed<uint16_t>(network.head, 1, base + layout.head_offset);
     } else {
-        writeNarrowed<int32_t>(graph_head, 1, base + layout.head_offset);
+        writeNarrowed<int32_t>(network.head, 1, base + layout.head_offset);
     }
     if (layout.widths.length_bits == 16) {
-        writeNarrowed<int16_t>(graph_length, 0, base + layout.length_offset);
+        writeNarrowed<int16_t>(network.length, 0, base + layout.length_offset);
     } else {
-        writeNarrowed<int32_t>(graph_length, 0, base + layout.length_offset);
+        writeNarrowed<int32_t>(network.length, 0, base + layout.length_offset);
     }
+}
+
+void layOut(const Network& network, LaidOutNetwork& out) {
+    out.layout = planArcLayout(network);
+    assignOnLargePages(out.block, out.layout.bytes, 0);
+    writeArcLayout(network, out.layout, out.block.data());
 }

@@ -5,12 +5,13 @@
 #include <cstdint>
 #include <limits>
 
-#include "shortest_path.h"
-#include "state/program_state.h"
+#include "network/network.h"
 
-NetworkBounds networkBounds() {
+NetworkBounds networkBounds(const Network& network) {
+    const std::vector<int32_t>& point = network.point;
+    const std::vector<int32_t>& graph_length = network.length;
     NetworkBounds b;
-    b.nodes = num_nodes > 0 ? num_nodes : 0;
+    b.nodes = network.nodes > 0 ? network.nodes : 0;
     bool any = false;
     for (size_t u = 1; u < point.size() && u <= static_cast<size_t>(b.nodes); ++u) {
         const int32_t begin = point[u - 1], end = point[u];
@@ -52,6 +53,7 @@ EngineWidths narrowestWidths(const NetworkBounds& bounds) {
 namespace {
 bool widths_forced = false;
 EngineWidths forced_widths{32, 64, 32};
+uint64_t choice_version = 0;
 }  // namespace
 
 EngineWidths chosenWidths(const NetworkBounds& bounds) {
@@ -61,8 +63,10 @@ EngineWidths chosenWidths(const NetworkBounds& bounds) {
 void forceEngineWidths(const EngineWidths* widths) {
     widths_forced = widths != nullptr;
     if (widths != nullptr) forced_widths = *widths;
-    resetEngine();
+    ++choice_version;
 }
+
+uint64_t widthChoiceVersion() { return choice_version; }
 
 std::string widthsName(const EngineWidths& w) {
     return "ids" + std::to_string(w.id_bits) + "/keys" + std::to_string(w.key_bits) + "/lengths" +

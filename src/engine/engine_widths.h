@@ -60,8 +60,9 @@ struct NetworkBounds {
     int64_t span() const { return negative_reach + positive_reach; }
 };
 
-// The bounds of the loaded network (num_nodes, point, graph_length).
-NetworkBounds networkBounds();
+// The bounds of a network.
+struct Network;
+NetworkBounds networkBounds(const Network& network);
 
 // Whether the engine is exact on the network in these widths.
 bool widthsFit(const EngineWidths& widths, const NetworkBounds& bounds);
@@ -82,10 +83,9 @@ const std::vector<EngineWidths>& engineWidthChoices();
 // "ids16/keys32/lengths16"
 std::string widthsName(const EngineWidths& widths);
 
-// The widths the prepared engine runs in.
-EngineWidths engineWidthsInUse();
-
-// Tests run the engine in chosen widths: prepareEngine() takes `widths`
-// while it is set (precondition: they fit every network prepared), and the
+// Tests run the engine in chosen widths: planArcLayout() takes `widths`
+// while it is set (precondition: they fit every network laid out), and the
 // narrowest that fit again after forceEngineWidths(nullptr).
 void forceEngineWidths(const EngineWidths* widths);
+// Changes with every call of forceEngineWidths: a layout planned before is stale.
+uint64_t widthChoiceVersion();

@@ -12,7 +12,7 @@
 
 #include "arc_filters.h"
 #include "heap_primitives.h"
-#include "state/program_state.h"
+#include "base/integers.h"
 
 namespace engine {
 
@@ -50,6 +50,13 @@ struct RunArrays {
     // more than shadow_from nodes (see runFrom).
     uint16_t* low;
     int64_t shadow_from;
+    int32_t nodes;
+    int64_t* out;      // 64-bit labels, written as nodes are extracted (narrower keys, labels kept)
+    int32_t* reached;  // the nodes extracted, in order
+    // Traced runs show the heap after every operation; tallied ones count
+    // what the heap scans read.
+    const std::function<void(const std::vector<int32_t>&)>* observer;
+    struct ScanCounts* counts;
 };
 
 // A plain run; a traced one, which shows the heap after every operation to
@@ -58,8 +65,6 @@ struct RunArrays {
 // labels are the run's own: the sum, the count and the largest come from those).
 enum class RunMode { plain, traced, tallied, figures };
 
-inline const std::function<void(const std::vector<int32_t>&)>* heap_observer = nullptr;
-
 // What the scans of tallied runs read, counted from the heap's end down to the
 // position found (or all of the heap when the node is not in it).
 struct ScanCounts {
@@ -67,18 +72,17 @@ struct ScanCounts {
     int64_t positions = 0;
     int64_t bytes = 0;
 };
-inline ScanCounts scan_counts;
 
-inline void countScan(int64_t count, int32_t found, int64_t bytes_per_position) {
+inline void countScan(ScanCounts* counts, int64_t count, int32_t found, int64_t bytes_per_position) {
     const int64_t positions = found == 0 ? count : count - found + 1;
-    ++scan_counts.scans;
-    scan_counts.positions += positions;
-    scan_counts.bytes += positions * bytes_per_position;
+    ++counts->scans;
+    counts->positions += positions;
+    counts->bytes += positions * bytes_per_position;
 }
 
 template <typename Id>
-void showHeap(const Id* id, int64_t count) {
-    (*heap_observer)(std::vector<int32_t>(id + 1, id + 1 + count));
+void showHeap(const std::function<void(const std::vector<int32_t>&)>* observer, const Id* id, int64_t count) {
+    (*observer)(std::vector<int32_t>(id + 1, id + 1 + count));
 }
 
 // The filter for one node's arcs. Where nearly all nodes have the same degree
@@ -131,8 +135,8 @@ LoopEnd runLoop(const RunArrays<W>& a, RunProgress<Sum>& progress) {
     const Key offset = a.offset;
     const Key last_safe_key = a.last_safe_key;
     Key* const label = a.label;
-    int64_t* const out = d.data();
-    int32_t* const reached = settled.data();
+    int64_t* const out = a.out;
+    int32_t* const reached = a.reached;
     Id* const id = a.id;
     Slots ids{};
     ids.id = id;
@@ -183,7 +187,7 @@ LoopEnd runLoop(const RunArrays<W>& a, RunProgress<Sum>& progress) {
         const int32_t improving = filterNode<Kernels>(few_arcs, fixed_slots, head, length, begin, end_arc, du, label,
                                                       improving_v, improving_c);
         if (few_arcs) siftDownFromRoot<true>(ids, key, count);
-        if (kTraced) showHeap(id, count);
+        if (kTraced) showHeap(a.observer, id, count);
         // The root is most often the next node extracted: start fetching its
         // arcs now, while the improving arcs are applied. id[1] always holds a
         // node of the network, even in an empty heap.
@@ -223,12 +227,12 @@ LoopEnd runLoop(const RunArrays<W>& a, RunProgress<Sum>& progress) {
                 } else {
                     j = Kernels::scan(id, static_cast<int32_t>(count), v);
                 }
-                if constexpr (kMode == RunMode::tallied) countScan(count, j, kShadowed ? 2 : sizeof(Id));
+                if constexpr (kMode == RunMode::tallied) countScan(a.counts, count, j, kShadowed ? 2 : sizeof(Id));
                 if (j == 0) continue;
                 label[v - 1] = candidate;
                 climb(ids, key, j, static_cast<Id>(v), candidate);
             }
-            if (kTraced) showHeap(id, count);
+            if (kTraced) showHeap(a.observer, id, count);
         }
         if constexpr (!kShadowed && kCanShadow<W>) {
             if (count > shadow_from) {
@@ -250,51 +254,61 @@ int64_t largestSettledLabel(const RunArrays<W>& a, int32_t last, int32_t reached
     using Key = typename W::Key;
     Key largest = a.label[last - 1];
     if (!a.monotone) {
-        const int32_t* const reached = settled.data();
-        for (int32_t i = 0; i < reached_count; ++i) largest = std::max(largest, a.label[reached[i] - 1]);
+        for (int32_t i = 0; i < reached_count; ++i) largest = std::max(largest, a.label[a.reached[i] - 1]);
     }
     return int64_t{largest} - a.offset;
 }
 
-// The run from user_source_node. With 32-bit keys the labels are the run's
-// own and each is copied into d when its node is extracted: a label is final
-// then, and every node that gets a label is extracted. Leaves the nodes it
-// reached in `settled` and the sum of their labels in settled_sum.
+// What one run gives.
+struct RunResult {
+    bool complete = true;  // false: stopped at a key above last_safe_key
+    int32_t reached = 0;   // nodes extracted (the source among them)
+    int32_t last = 0;      // the node extracted last
+    int128 sum = 0;        // of their labels
+    int64_t scans = 0;     // arcs examined
+};
+
+// The run from `source`. With 32-bit keys the labels are the run's own and
+// each is copied into `out` when its node is extracted (unless only the
+// figures are wanted): a label is final then, and every node that gets a
+// label is extracted. Leaves the nodes it reached in `reached`; before it
+// starts, the labels of the `previous` nodes the last run reached are set
+// back.
 //
-// Returns false when it stopped at a node whose key is above last_safe_key,
-// before scanning its arcs; everything it computed until then was exact, but
-// the labels and the settled list are left unfinished.
+// Returns incomplete when it stopped at a node whose key is above
+// last_safe_key, before scanning its arcs; everything it computed until then
+// was exact, but the labels and the list of reached nodes are left unfinished
+// (result.reached says how far).
 //
 // With 32-bit ids the run starts with a plain heap; once the heap holds more
 // than shadow_from nodes, it copies their ids' low halves beside the heap and
 // goes on keeping them there, for the scans to read half the bytes.
 template <RunMode kMode, typename Kernels, typename W>
-bool runFrom(const RunArrays<W>& a) {
+RunResult runFrom(const RunArrays<W>& a, int32_t source, int32_t previous) {
     using Id = typename W::Id;
     using Key = typename W::Key;
     constexpr bool kOwnLabels = sizeof(Key) < sizeof(int64_t);
     // A run's sum of keys: below 2^31 nodes times 2^31 with 32-bit keys.
     using Sum = std::conditional_t<kOwnLabels, int64_t, int128>;
     Key* const label = a.label;
-    const int32_t* const reached = settled.data();
+    const int32_t* const reached = a.reached;
     // Only the nodes the previous run reached carry a label other than
     // unreached: few are set back one by one, many with one pass.
-    constexpr bool kLabelsInD = kOwnLabels && kMode != RunMode::figures;
-    if (settled_count < num_nodes / 8) {
-        for (int32_t i = 0; i < settled_count; ++i) {
+    constexpr bool kLabelsOut = kOwnLabels && kMode != RunMode::figures;
+    if (previous < a.nodes / 8) {
+        for (int32_t i = 0; i < previous; ++i) {
             label[reached[i] - 1] = a.unreached;
-            if constexpr (kLabelsInD) d[reached[i] - 1] = M;
+            if constexpr (kLabelsOut) a.out[reached[i] - 1] = M;
         }
     } else {
-        std::fill(label, label + num_nodes, a.unreached);
-        if constexpr (kLabelsInD) std::fill(d.begin(), d.end(), M);
+        std::fill(label, label + a.nodes, a.unreached);
+        if constexpr (kLabelsOut) std::fill(a.out, a.out + a.nodes, M);
     }
 
-    const int32_t s = user_source_node;
-    label[s - 1] = a.offset;
-    a.id[1] = static_cast<Id>(s);
+    label[source - 1] = a.offset;
+    a.id[1] = static_cast<Id>(source);
     a.key[1] = a.offset;
-    if (kMode == RunMode::traced) showHeap(a.id, 1);
+    if (kMode == RunMode::traced) showHeap(a.observer, a.id, 1);
     RunProgress<Sum> progress;
     LoopEnd end = runLoop<kMode, Kernels, W, false>(a, progress);
     if constexpr (kCanShadow<W>) {
@@ -303,13 +317,16 @@ bool runFrom(const RunArrays<W>& a) {
             end = runLoop<kMode, Kernels, W, true>(a, progress);
         }
     }
-    settled_count = progress.reached_count;
-    if (end == LoopEnd::unsafe_key) return false;
-    heap_count = 0;
-    deleted_node = progress.u;
-    settled_sum = static_cast<int128>(progress.sum) - static_cast<int128>(a.offset) * progress.reached_count;
-    trivial_triple_comparisons += progress.scans;
-    return true;
+    RunResult result;
+    result.reached = progress.reached_count;
+    if (end == LoopEnd::unsafe_key) {
+        result.complete = false;
+        return result;
+    }
+    result.last = progress.u;
+    result.sum = static_cast<int128>(progress.sum) - static_cast<int128>(a.offset) * progress.reached_count;
+    result.scans = progress.scans;
+    return result;
 }
 
 }  // namespace engine

@@ -9,7 +9,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
-#include "state/program_state.h"
+#include "base/integers.h"
 
 namespace {
 
@@ -123,13 +123,14 @@ std::string readInt(CharReader& in, const char* field, const char* record, int64
 
 // Formatted extraction of one word (the problem type); only its first
 // characters are kept, since it is never used.
-std::string readWord(CharReader& in, int64_t record_line, std::string& out) {
+std::string readWord(CharReader& in, int64_t record_line, std::string* out) {
     while (isBlank(in.peek())) in.get();
     if (in.peek() == EOF) {
         return lineMessage(record_line, "problem type of the problem line is missing at end of file");
     }
-    out.clear();
-    takeToken(in, out);
+    std::string word;
+    takeToken(in, word);
+    if (out) *out = word;
     return {};
 }
 
@@ -140,15 +141,6 @@ void skipRestOfLine(CharReader& in) {
     } while (c != EOF && c != '\n');
 }
 
-void clearNetwork() {
-    num_nodes = 0;
-    num_arcs = 0;
-    point.assign(1, 0);
-    graph_head.clear();
-    graph_length.clear();
-    ++network_generation;
-}
-
 std::string mib(uint64_t bytes) {
     return std::to_string((bytes + (1u << 20) - 1) >> 20) + " MiB";
 }
@@ -156,7 +148,7 @@ std::string mib(uint64_t bytes) {
 // Reads every record and checks the file against the limits of the format.
 // Leaves the arcs in `arcs`; returns an empty string or the reason for rejection.
 std::string readRecords(CharReader& in, int64_t file_size, std::vector<ArcTriple>& arcs, int32_t& nodes,
-                        int32_t& arc_count, const std::function<bool()>& keep_going) {
+                        int32_t& arc_count, const std::function<bool()>& keep_going, std::string* problem_type) {
     bool seen_problem = false;
     int64_t problem_line = 0;
     const uint64_t memory = availableMemory();
@@ -273,48 +265,45 @@ uint64_t availableMemory() {
     return available;
 }
 
-void buildArcTable(std::vector<ArcTriple>& arcs, int32_t nodes) {
+void buildArcTable(std::vector<ArcTriple>& arcs, int32_t nodes, Network& network) {
     std::sort(arcs.begin(), arcs.end());
     const size_t m = arcs.size();
-    point.assign(static_cast<size_t>(nodes) + 1, 0);
-    graph_head.resize(m);
-    graph_length.resize(m);
+    network.point.assign(static_cast<size_t>(nodes) + 1, 0);
+    network.head.resize(m);
+    network.length.resize(m);
     for (size_t e = 0; e < m; ++e) {
         assert(arcs[e][0] >= 1 && arcs[e][0] <= nodes && arcs[e][1] >= 1 && arcs[e][1] <= nodes);
-        ++point[static_cast<size_t>(arcs[e][0])];
-        graph_head[e] = arcs[e][1];
-        graph_length[e] = arcs[e][2];
+        ++network.point[static_cast<size_t>(arcs[e][0])];
+        network.head[e] = arcs[e][1];
+        network.length[e] = arcs[e][2];
     }
     // point[u] becomes the number of arcs whose tail is at most u.
-    for (size_t u = 1; u < point.size(); ++u) point[u] += point[u - 1];
-    ++network_generation;  // the engine's arrays belong to the previous network
+    for (size_t u = 1; u < network.point.size(); ++u) network.point[u] += network.point[u - 1];
+    network.nodes = nodes;
+    network.arcs = static_cast<int32_t>(m);
+    network.generation = nextNetworkGeneration();  // an engine's arrays belong to the previous one
     arcs.clear();
     arcs.shrink_to_fit();
 }
 
-bool loadNetwork(std::streambuf& in, const std::function<bool()>& keep_going) {
+std::string readNetwork(std::streambuf& in, Network& network, const std::function<bool()>& keep_going,
+                        std::string* problem_type) {
     CharReader reader(in);
     std::vector<ArcTriple> arcs;
     int32_t nodes = 0;
     int32_t arc_count = 0;
+    std::string why;
     try {
         const int64_t size = in.pubseekoff(0, std::ios::end, std::ios::in);
         in.pubseekoff(0, std::ios::beg, std::ios::in);
-        load_error = readRecords(reader, size, arcs, nodes, arc_count, keep_going);
-        if (load_error.empty()) {
-            buildArcTable(arcs, nodes);
-            num_nodes = nodes;
-            num_arcs = arc_count;
-            return true;
+        why = readRecords(reader, size, arcs, nodes, arc_count, keep_going, problem_type);
+        if (why.empty()) {
+            buildArcTable(arcs, nodes, network);
+            return {};
         }
     } catch (const std::bad_alloc&) {
-        load_error = "not enough memory to hold the network";
+        why = "not enough memory to hold the network";
     }
-    clearNetwork();
-    return false;
-}
-
-void readFile() {
-    loadNetwork(*myFile.rdbuf());
-    myFile.close();
+    clearNetwork(network);
+    return why;
 }

@@ -8,24 +8,22 @@
 #include <string>
 #include <vector>
 
+#include "network/network.h"
+
 // One arc as read from a file: tail, head, length. Compared lexicographically.
 using ArcTriple = std::array<int32_t, 3>;
 
-// Reads the network from myFile, which must be open, and closes it. On success
-// num_nodes, num_arcs, point, graph_head and graph_length describe the network
-// and load_error is empty; otherwise load_error says what is wrong and where,
-// and no network is loaded.
-void readFile();
-
-// The same reader over any stream of characters (used by readFile, the tests
-// and the fuzzer). Returns true when the network was loaded. keep_going,
-// when set, is asked every 65,536 records: at false reading stops, and no
-// network is loaded.
-bool loadNetwork(std::streambuf& in, const std::function<bool()>& keep_going = {});
+// Reads a network from any stream of characters into `network`. Returns an
+// empty string, or what is wrong and where; the network is then empty.
+// keep_going, when set, is asked now and then (every 65,536 records): at
+// false reading stops, and no network is loaded. `problem_type` gets the
+// word after the problem line's p, which nothing uses.
+std::string readNetwork(std::streambuf& in, Network& network, const std::function<bool()>& keep_going = {},
+                        std::string* problem_type = nullptr);
 
 // Sorts the arcs and lays them out as the arc table of a network with `nodes`
 // nodes. Every tail and head must lie in 1..nodes. Empties `arcs`.
-void buildArcTable(std::vector<ArcTriple>& arcs, int32_t nodes);
+void buildArcTable(std::vector<ArcTriple>& arcs, int32_t nodes, Network& network);
 
 // Bytes the program needs to hold and sweep a network of this size.
 uint64_t networkMemoryNeed(int64_t nodes, int64_t arcs);

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "state/program_state.h"
+#include "base/integers.h"
 
 // Exact decimal text of a 128-bit integer.
 std::string formatInteger(int128 value);

@@ -4,21 +4,20 @@ std::string user_filename;
 std::fstream myFile;
 std::ofstream ofs;
 
+Network program_network;
 std::string problem_type;
-int32_t num_nodes = 0;
-int32_t num_arcs = 0;
+int32_t& num_nodes = program_network.nodes;
+int32_t& num_arcs = program_network.arcs;
 std::string load_error;
-uint64_t network_generation = 0;
 
-std::vector<int32_t> point;
-std::vector<int32_t> graph_head;
-std::vector<int32_t> graph_length;
+std::vector<int32_t>& point = program_network.point;
+std::vector<int32_t>& graph_head = program_network.head;
+std::vector<int32_t>& graph_length = program_network.length;
 
 AlignedVector<int32_t> H;
 std::vector<int64_t> H_key;
 int32_t heap_count = 0;
 std::vector<int64_t> d;
-std::vector<int32_t> settled;
 int32_t settled_count = 0;
 int128 settled_sum = 0;
 int32_t deleted_node = 0;

@@ -1,4 +1,6 @@
-// The program-wide variables that every subsystem works on, and the sentinel M.
+// The program-wide variables that the console program's parts work on, and
+// the sentinel M: one network and one engine's results, under the names the
+// program gives them. The network's names are views of program_network.
 #pragma once
 
 #include <array>
@@ -7,44 +9,36 @@
 #include <string>
 #include <vector>
 
-#include "aligned_vector.h"
-
-// 128-bit integer for figures that can outgrow 64 bits (sums of distances,
-// the triple counts of very large networks).
-__extension__ typedef __int128 int128;
-__extension__ typedef unsigned __int128 uint128;
-
-// Label of a node that the current source does not reach.
-constexpr int64_t M = 999999999999999999;
+#include "base/aligned_vector.h"
+#include "base/integers.h"
+#include "network/network.h"
 
 // Console driver.
 extern std::string user_filename;  // last token read from standard input
 extern std::fstream myFile;        // the network file being loaded
 extern std::ofstream ofs;          // the run log, open only while a line is written
 
-// Network loader.
+// Network loader: the loaded network, and its parts by their own names.
+extern Network program_network;
 extern std::string problem_type;  // word after the p of the problem line, never tested
-extern int32_t num_nodes;
-extern int32_t num_arcs;
+extern int32_t& num_nodes;
+extern int32_t& num_arcs;
 extern std::string load_error;  // why the last file was rejected; empty when it loaded
-// Changes whenever the arc table below does, so that the engine knows when
-// its arrays belong to another network.
-extern uint64_t network_generation;
 
 // Arc table in forward-star layout: the arcs of node u are the slots e with
 // point[u-1] <= e < point[u], ordered by head, then by length.
-extern std::vector<int32_t> point;         // num_nodes + 1 offsets
-extern std::vector<int32_t> graph_head;    // num_arcs heads
-extern std::vector<int32_t> graph_length;  // num_arcs lengths
+extern std::vector<int32_t>& point;         // num_nodes + 1 offsets
+extern std::vector<int32_t>& graph_head;    // num_arcs heads
+extern std::vector<int32_t>& graph_length;  // num_arcs lengths
 
-// Shortest-path engine.
+// Shortest-path engine: the node heap of the heap's operations, and what
+// the last run left.
 extern AlignedVector<int32_t> H;      // node heap, positions 1..heap_count; H[0] unused
 extern std::vector<int64_t> H_key;    // H_key[i] == d[H[i]-1], kept beside the ids
 extern int32_t heap_count;            // number of nodes in the heap
 extern std::vector<int64_t> d;        // labels, d[v-1] for node v
-extern std::vector<int32_t> settled;  // nodes extracted by the last run, in order
-extern int32_t settled_count;
-extern int128 settled_sum;            // sum of the labels of the settled nodes: the finite labels
+extern int32_t settled_count;         // nodes the last run reached
+extern int128 settled_sum;            // sum of their labels: the finite labels
 extern int32_t deleted_node;      // node most recently extracted
 extern int32_t user_source_node;  // source of the current run
 extern std::vector<int128> one_to_all_distance;  // per source: sum of finite labels

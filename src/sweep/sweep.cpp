@@ -4,8 +4,8 @@
 #include <ctime>
 #include <functional>
 
-#include "engine/shortest_path.h"
-#include "progress_line.h"
+#include "program/program_engine.h"
+#include "report/progress_line.h"
 #include "report/report.h"
 
 namespace {

@@ -1,0 +1,55 @@
+// The end of a network in spc_sweep, on rank 0, as one transaction safe to
+// repeat after a crash or a failure at any step: with a checkpoint
+// directory the figures are made durable first (the finished record, which
+// holds every source's figures), the checkpoint gives way to it, and then
+// each output is written and marked written. A rerun writes exactly the
+// outputs still missing. Also what a run cut short says.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "spc_sweep/checkpoint/checkpoint_file.h"
+#include "spc_sweep/checkpoint/finished_record.h"
+#include "options.h"
+#include "spc_sweep/plan/tally.h"
+
+// Which network of the command: its name as given, and which occurrence of
+// that name in the command (1 for the first).
+struct NetworkItem {
+    std::string name;
+    int occurrence = 1;
+};
+
+// The tool's line after the four result lines.
+struct SummaryFigures {
+    int ranks = 1;
+    std::string build;
+    double wall_seconds = 0;
+    double cpu_seconds = 0;
+    int64_t chunks = 0;
+    int repetitions = 4;
+    int64_t resumed = 0;  // source runs
+    int64_t diameter = 0;
+    int64_t radius = -1;  // -1: no source reaches every node
+};
+std::string sweepSummaryLine(const SummaryFigures& s);
+
+// A complete sweep: writes the report (the four result lines and the tool's
+// line, which names the ranks' build), the finished record in place of the
+// checkpoint, then every output.
+// Whatever fails is said on standard error, and what a rerun needs is kept.
+// Returns whether everything was written.
+bool finishSweep(const NetworkItem& item, const SweepOptions& options, const SweepTally& tally,
+                 CheckpointFile& checkpoint, const CheckpointHeader& header, const NetworkTotals& totals,
+                 const std::string& build);
+
+// A network finished by an earlier run: writes the outputs its record has not
+// served, then its report with a line that says so. Returns whether
+// everything was written.
+bool serveFinishedRecord(const NetworkItem& item, const SweepOptions& options, FinishedRecord& record,
+                         const CheckpointHeader& header);
+
+// What a run cut short by a signal says on standard error.
+void reportInterruption(const std::string& name, const SweepOptions& options, int signal, int64_t recorded,
+                        int64_t total, const std::string& checkpoint_error);

@@ -1,0 +1,145 @@
+#include "options.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdlib>
+#include <map>
+
+const char* const kSweepUsage =
+    "usage: spc_sweep [--repetitions R] [--checkpoint DIR] [--log FILE] [--per-source FILE] [--json FILE]\n"
+    "                 [--progress SECONDS] NETWORK...\n"
+    "       spc_sweep --estimate SECONDS [--ranks P[,P...]] [--repetitions R] NETWORK...";
+
+namespace {
+
+// More ranks than any machine room holds; the estimate's simulation of
+// them takes tens of megabytes.
+constexpr int kMostRanks = 1 << 20;
+
+// "--name VALUE" or "--name=VALUE": true when args[i] is the option, with its
+// value in `value` (empty when it is missing) and i past it.
+bool takeOption(const std::vector<std::string>& args, size_t& i, const std::string& name, std::string& value) {
+    const std::string& a = args[i];
+    if (a == name) {
+        value = i + 1 < args.size() ? args[++i] : "";
+        return true;
+    }
+    if (a.compare(0, name.size() + 1, name + "=") == 0) {
+        value = a.substr(name.size() + 1);
+        return true;
+    }
+    return false;
+}
+
+bool wholeNumber(const std::string& text, int lo, int hi, int& out) {
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), out);
+    return error == std::errc() && end == text.data() + text.size() && out >= lo && out <= hi;
+}
+
+bool seconds(const std::string& text, double lo, double hi, double& out) {
+    char* end = nullptr;
+    if (text.empty() || text[0] == ' ' || text[0] == '+') return false;
+    out = std::strtod(text.c_str(), &end);
+    return end == text.c_str() + text.size() && std::isfinite(out) && out >= lo && out <= hi;
+}
+
+// Checks a --per-source pattern: only %n and %% after a %.
+bool goodPattern(const std::string& pattern) {
+    for (size_t i = 0; i < pattern.size(); ++i) {
+        if (pattern[i] != '%') continue;
+        if (i + 1 == pattern.size() || (pattern[i + 1] != 'n' && pattern[i + 1] != '%')) return false;
+        ++i;
+    }
+    return true;
+}
+
+std::string perSourceProblem(const SweepOptions& o) {
+    if (!goodPattern(o.per_source)) return "--per-source takes %n (the network's file name) and %% only";
+    std::map<std::string, std::string> seen;  // path -> the network that writes it
+    for (const std::string& network : o.networks) {
+        const std::string path = perSourcePath(o.per_source, network);
+        const auto [it, inserted] = seen.emplace(path, network);
+        if (!inserted && it->second != network) {  // a network named twice writes its file twice, the same
+            return o.per_source.find("%n") == std::string::npos
+                       ? "--per-source names one file for several networks: put %n in it"
+                       : "--per-source would write " + path + " for two networks";
+        }
+    }
+    return {};
+}
+
+}  // namespace
+
+std::string perSourcePath(const std::string& pattern, const std::string& network) {
+    const size_t slash = network.rfind('/');
+    const std::string name = slash == std::string::npos ? network : network.substr(slash + 1);
+    std::string path;
+    for (size_t i = 0; i < pattern.size(); ++i) {
+        if (pattern[i] == '%' && i + 1 < pattern.size()) {
+            path += pattern[i + 1] == 'n' ? name : "%";
+            ++i;
+        } else {
+            path += pattern[i];
+        }
+    }
+    return path;
+}
+
+std::string parseSweepOptions(const std::vector<std::string>& args, SweepOptions& options) {
+    bool only_names = false, ranks_given = false;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        std::string value;
+        if (only_names || a == "-" || a.empty() || a[0] != '-') {
+            options.networks.push_back(a);
+        } else if (a == "--") {
+            only_names = true;
+        } else if (a == "--help" || a == "-h") {
+            options.help = true;
+        } else if (takeOption(args, i, "--repetitions", value)) {
+            if (!wholeNumber(value, 1, 1000000, options.repetitions)) {
+                return "--repetitions needs a whole number from 1 to 1000000";
+            }
+        } else if (takeOption(args, i, "--checkpoint", value)) {
+            if (value.empty()) return "--checkpoint needs a directory";
+            options.checkpoint_dir = value;
+        } else if (takeOption(args, i, "--log", value)) {
+            if (value.empty()) return "--log needs a file name";
+            options.log_file = value;
+        } else if (takeOption(args, i, "--per-source", value)) {
+            if (value.empty()) return "--per-source needs a file name";
+            options.per_source = value;
+        } else if (takeOption(args, i, "--json", value)) {
+            if (value.empty()) return "--json needs a file name";
+            if (!jsonRecordsBuilt()) return "--json: this spc_sweep was built without JSON records";
+            options.json_file = value;
+        } else if (takeOption(args, i, "--progress", value)) {
+            if (!seconds(value, 0, 1e9, options.progress_seconds)) {
+                return "--progress needs a number of seconds (0 turns the lines off)";
+            }
+        } else if (takeOption(args, i, "--estimate", value)) {
+            if (!seconds(value, 0.001, 1e9, options.estimate_seconds)) return "--estimate needs a number of seconds";
+        } else if (takeOption(args, i, "--ranks", value)) {
+            ranks_given = true;
+            options.estimate_ranks.clear();
+            size_t from = 0;
+            for (;;) {
+                const size_t comma = value.find(',', from);
+                int p = 0;
+                if (!wholeNumber(value.substr(from, comma - from), 1, kMostRanks, p)) {
+                    return "--ranks needs rank counts from 1 to " + std::to_string(kMostRanks) + ", split by commas";
+                }
+                options.estimate_ranks.push_back(p);
+                if (comma == std::string::npos) break;
+                from = comma + 1;
+            }
+        } else {
+            return "unknown option " + a;
+        }
+    }
+    if (options.help) return {};
+    if (options.networks.empty()) return "no network file given";
+    if (ranks_given && options.estimate_seconds <= 0) return "--ranks goes with --estimate";
+    if (!options.per_source.empty()) return perSourceProblem(options);
+    return {};
+}
