@@ -20,9 +20,9 @@ measure() {
   local p=$1 dir=$work/run$1
   mkdir -p "$dir"
   if [ "$p" -eq 1 ]; then
-    (cd "$dir" && "$build/spc_sweep" --checkpoint ck --log /dev/null "$work/road.gr" > /dev/null 2>&1 &)
+    (cd "$dir" && "$build/spc_sweep" --threads 1 --checkpoint ck --log /dev/null "$work/road.gr" > /dev/null 2>&1 &)
   else
-    (cd "$dir" && mpiexec -n "$p" --oversubscribe "$build/spc_sweep" --checkpoint ck --log /dev/null \
+    (cd "$dir" && mpiexec -n "$p" --oversubscribe "$build/spc_sweep" --threads 1 --checkpoint ck --log /dev/null \
       "$work/road.gr" > /dev/null 2>&1 &)
   fi
   for _ in $(seq 600); do
@@ -31,10 +31,10 @@ measure() {
   done
   sleep 2
   local total=0
-  for pid in $(pgrep -f "^$build/spc_sweep --checkpoint ck --log /dev/null $work/road.gr"); do
+  for pid in $(pgrep -f "^$build/spc_sweep --threads 1 --checkpoint ck --log /dev/null $work/road.gr"); do
     total=$((total + $(awk '/^Pss:/ {print $2}' "/proc/$pid/smaps_rollup")))
   done
-  pkill -USR1 -f "^$build/spc_sweep --checkpoint ck --log /dev/null $work/road.gr" || true
+  pkill -USR1 -f "^$build/spc_sweep --threads 1 --checkpoint ck --log /dev/null $work/road.gr" || true
   sleep 2
   echo $((total / 1024))
 }

@@ -36,7 +36,7 @@ nodes=$((side * side))
 run() {
   local count=$1 network=$2 start end cpu
   start=$(date +%s.%N)
-  mpiexec -n "$count" "$sweep" --repetitions 1 --log /dev/null "$network" > "$work/out.txt"
+  mpiexec -n "$count" "$sweep" --threads 1 --repetitions 1 --log /dev/null "$network" > "$work/out.txt"
   end=$(date +%s.%N)
   cpu=$(sed -n 's/.*processor time in the runs \([0-9.]*\) s.*/\1/p' "$work/out.txt")
   echo "$(echo "$end - $start" | bc -l) $cpu"

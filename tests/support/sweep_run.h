@@ -151,6 +151,6 @@ bool waitForLines(const std::string& path, int64_t lines);
 bool waitForText(const std::string& path, const std::string& text, size_t from = 0);
 // The checkpoint file in dir (of a network of that many nodes, when given),
 // once one appears ("" after the seconds given).
-std::string waitForCheckpoint(const fs::path& dir, double seconds = 60, int64_t nodes = 0);
+std::string waitForCheckpoint(const fs::path& dir, double seconds = 240, int64_t nodes = 0);
 
 }  // namespace spc_test

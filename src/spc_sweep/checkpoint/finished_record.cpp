@@ -24,7 +24,7 @@ std::string totalsBody(const NetworkTotals& t) {
     std::ostringstream body;
     body.precision(17);
     body << "totals sum " << formatInteger(t.sum) << " scans " << t.scans << " ns " << t.cpu_ns << " wall "
-         << t.wall_seconds << " ranks " << t.ranks << " resumed " << t.resumed << " chunks " << t.chunks
+         << t.wall_seconds << " ranks " << t.ranks << " threads " << t.threads << " resumed " << t.resumed << " chunks " << t.chunks
          << " diameter " << t.diameter << " radius " << t.radius << " started " << escapeField(t.started) << " ended "
          << escapeField(t.ended) << " host " << escapeField(t.host);
     return body.str();
@@ -34,14 +34,15 @@ bool takeSum(const std::string& word, int128& sum) { return parseInteger(word, -
 
 bool parseTotals(const std::string& body, NetworkTotals& t) {
     std::istringstream in(body);
-    std::string w[13], sum, started, ended, host;
+    std::string w[14], sum, started, ended, host;
     in >> w[0] >> w[1] >> sum >> w[2] >> t.scans >> w[3] >> t.cpu_ns >> w[4] >> t.wall_seconds >> w[5] >> t.ranks >>
-        w[6] >> t.resumed >> w[7] >> t.chunks >> w[8] >> t.diameter >> w[9] >> t.radius >> w[10] >> started >> w[11] >>
-        ended >> w[12] >> host;
+        w[13] >> t.threads >> w[6] >> t.resumed >> w[7] >> t.chunks >> w[8] >> t.diameter >> w[9] >> t.radius >>
+        w[10] >> started >> w[11] >> ended >> w[12] >> host;
     std::string rest;
     return in && !(in >> rest) && w[0] == "totals" && w[1] == "sum" && w[2] == "scans" && w[3] == "ns" &&
-           w[4] == "wall" && w[5] == "ranks" && w[6] == "resumed" && w[7] == "chunks" && w[8] == "diameter" &&
-           w[9] == "radius" && w[10] == "started" && w[11] == "ended" && w[12] == "host" && takeSum(sum, t.sum) &&
+           w[4] == "wall" && w[5] == "ranks" && w[13] == "threads" && w[6] == "resumed" && w[7] == "chunks" &&
+           w[8] == "diameter" && w[9] == "radius" && w[10] == "started" && w[11] == "ended" && w[12] == "host" &&
+           takeSum(sum, t.sum) &&
            unescapeField(started, t.started) && unescapeField(ended, t.ended) && unescapeField(host, t.host);
 }
 

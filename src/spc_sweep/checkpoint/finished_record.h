@@ -6,7 +6,8 @@
 //
 //   spc_sweep finished 3 nodes N arcs M hash H repetitions R crc C
 //   figures FIRST LAST REACHED SUM LARGEST SCANS ... crc C
-//   totals sum S scans K ns T wall W ranks P resumed X chunks Y diameter D radius Q started A ended B host H crc C
+//   totals sum S scans K ns T wall W ranks P threads N resumed X chunks Y diameter D radius Q started A ended B
+//     host H crc C
 //   begun KIND FILE NAME K at OFFSET crc C
 //   served KIND FILE NAME K size S hash X crc C
 //
@@ -36,6 +37,7 @@ struct NetworkTotals {
     uint64_t cpu_ns = 0;
     double wall_seconds = 0;
     int ranks = 1;
+    int threads = 1;      // compute threads of all ranks
     int64_t resumed = 0;  // source runs read from the checkpoint
     int64_t chunks = 0;   // handed out by the run that completed it
     int64_t diameter = 0;

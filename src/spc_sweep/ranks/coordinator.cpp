@@ -8,7 +8,7 @@
 
 namespace {
 
-constexpr int kHeldPerRank = 2;
+constexpr int kHeldPerThread = 2;
 // How long rank 0 waits for the others' goodbyes at the end of a network.
 constexpr double kGoodbyeSeconds = 10;
 
@@ -20,22 +20,27 @@ std::string sourcesOf(const Chunk& c) {
 }  // namespace
 
 Coordinator::Coordinator(SweepSchedule& schedule, SweepTally& tally, CheckpointFile& checkpoint, RankLink& link,
-                         ComputeThread& own, const CoordinatorHooks& hooks)
+                         ComputeThreads& own, const std::vector<int>& threads, const CoordinatorHooks& hooks)
     : schedule_(schedule),
       tally_(tally),
       checkpoint_(checkpoint),
       link_(link),
       own_(own),
+      most_held_(static_cast<size_t>(link.ranks()), kHeldPerThread),
       hooks_(hooks),
       holding_(static_cast<size_t>(link.ranks()), 0),
       said_bye_(static_cast<size_t>(link.ranks()), false),
-      done_(schedule.done()) {}
+      done_(schedule.done()) {
+    for (size_t rank = 0; rank < most_held_.size() && rank < threads.size(); ++rank) {
+        most_held_[rank] = kHeldPerThread * std::max(threads[rank], 1);
+    }
+}
 
-// Keeps every rank's two chunks, rank 0's own compute thread first.
+// Keeps every rank's two chunks a thread, rank 0's own compute threads first.
 void Coordinator::handOut() {
     for (int rank = 0; rank < link_.ranks() && handing_out_; ++rank) {
         Chunk chunk;
-        while (holding_[static_cast<size_t>(rank)] < kHeldPerRank && schedule_.next(chunk)) {
+        while (holding_[static_cast<size_t>(rank)] < most_held_[static_cast<size_t>(rank)] && schedule_.next(chunk)) {
             held_[chunk.id] = {rank, chunk};
             ++holding_[static_cast<size_t>(rank)];
             if (rank == 0) {

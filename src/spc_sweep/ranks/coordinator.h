@@ -1,7 +1,8 @@
 // Rank 0's side of a sweep: hands chunks out to every rank (its own compute
-// thread among them), takes their records back, checks them, keeps the
-// checkpoint and tells how far the run is. A rank holds at most two chunks, one running
-// and one waiting, so that it never waits for its next while rank 0 works.
+// threads among them), takes their records back, checks them, keeps the
+// checkpoint and tells how far the run is. A rank holds at most two chunks a
+// compute thread, one running and one waiting, so that no thread waits for
+// its next while rank 0 works.
 #pragma once
 
 #include <chrono>
@@ -10,7 +11,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "compute_thread.h"
+#include "compute_threads.h"
 #include "ranks.h"
 #include "spc_sweep/checkpoint/checkpoint_file.h"
 #include "spc_sweep/plan/plan.h"
@@ -32,8 +33,9 @@ struct CoordinatorHooks {
 
 class Coordinator {
 public:
+    // threads: each rank's compute threads (rank 0's are `own`).
     Coordinator(SweepSchedule& schedule, SweepTally& tally, CheckpointFile& checkpoint, RankLink& link,
-                ComputeThread& own, const CoordinatorHooks& hooks);
+                ComputeThreads& own, const std::vector<int>& threads, const CoordinatorHooks& hooks);
     // Hands out every chunk and takes every record back, until the sweep is
     // complete, fails, or a signal interrupts it: then nothing new starts,
     // the records already back (and those the other ranks send once told to
@@ -61,7 +63,8 @@ private:
     SweepTally& tally_;
     CheckpointFile& checkpoint_;
     RankLink& link_;
-    ComputeThread& own_;
+    ComputeThreads& own_;
+    std::vector<int> most_held_;  // two chunks a thread of each rank
     CoordinatorHooks hooks_;
     std::unordered_map<int64_t, Held> held_;  // chunk id -> who holds it
     std::vector<int> holding_;                // chunks each rank holds

@@ -29,6 +29,8 @@ int64_t shareNumber(int64_t value);
 bool allRanksAgree(bool value);
 // Every rank's values, end to end in rank order, on rank 0 (empty elsewhere).
 std::vector<uint64_t> gatherAtRankZero(const std::vector<uint64_t>& mine);
+// The ranks that share this rank's machine (this one included).
+int ranksOnThisMachine();
 
 // The time from a rank's message to rank 0 until rank 0's answer arrives,
 // measured between ranks 0 and 1 (0 alone), on every rank.

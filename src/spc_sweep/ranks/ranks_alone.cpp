@@ -31,6 +31,7 @@ int64_t shareNumber(int64_t value) { return value; }
 bool allRanksAgree(bool value) { return value; }
 std::vector<uint64_t> gatherAtRankZero(const std::vector<uint64_t>& mine) { return mine; }
 double measureHandoutSeconds() { return 0; }
+int ranksOnThisMachine() { return 1; }
 
 std::string shareNetwork(const Network& network, uint64_t rank_zero_extra, int engines_per_rank, ArcTable& table) {
     const ArcLayout layout = planArcLayout(network);

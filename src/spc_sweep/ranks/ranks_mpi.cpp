@@ -193,6 +193,15 @@ std::vector<uint64_t> gatherAtRankZero(const std::vector<uint64_t>& mine) {
     return all;
 }
 
+int ranksOnThisMachine() {
+    MPI_Comm machine = MPI_COMM_NULL;
+    MPI_Comm_split_type(MPI_COMM_WORLD, MPI_COMM_TYPE_SHARED, myRank(), MPI_INFO_NULL, &machine);
+    int size = 1;
+    MPI_Comm_size(machine, &size);
+    MPI_Comm_free(&machine);
+    return size;
+}
+
 double measureHandoutSeconds() {
     constexpr int kRounds = 200;
     double seconds = 0;

@@ -10,14 +10,14 @@ namespace {
 // messages to be taken.
 constexpr double kAnswerSeconds = 20;
 
-void sendFinished(WorkerLink& link, ComputeThread& compute) {
+void sendFinished(WorkerLink& link, ComputeThreads& compute) {
     ChunkRecord record;
     while (compute.take(record)) link.send(record);
 }
 
 }  // namespace
 
-WorkerEnd serveRankZero(WorkerLink& link, ComputeThread& compute) {
+WorkerEnd serveRankZero(WorkerLink& link, ComputeThreads& compute) {
     bool told = false;
     std::chrono::steady_clock::time_point told_at;
     for (;;) {

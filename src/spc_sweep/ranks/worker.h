@@ -2,7 +2,7 @@
 // compute thread, and send their records back, until rank 0 says stop.
 #pragma once
 
-#include "compute_thread.h"
+#include "compute_threads.h"
 #include "ranks.h"
 
 enum class WorkerEnd {
@@ -11,4 +11,4 @@ enum class WorkerEnd {
     lost,         // this rank was signalled and rank 0 never answered
 };
 
-WorkerEnd serveRankZero(WorkerLink& link, ComputeThread& compute);
+WorkerEnd serveRankZero(WorkerLink& link, ComputeThreads& compute);

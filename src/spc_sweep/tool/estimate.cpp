@@ -7,7 +7,7 @@
 
 #include "engine/engine.h"
 #include "say.h"
-#include "spc_sweep/ranks/compute_thread.h"
+#include "spc_sweep/ranks/compute_threads.h"
 #include "network_run.h"
 #include "spc_sweep/ranks/signals.h"
 #include "report/progress_line.h"
@@ -68,22 +68,26 @@ void printEstimate(const std::string& name, const SweepOptions& o, const ArcLayo
                 plainSeconds(r * cost.per_sweep).c_str(), plainSeconds(r * cost.low).c_str(),
                 plainSeconds(r * cost.high).c_str(), static_cast<long long>(cost.sampled), plainSeconds(spent).c_str());
     const uint64_t rank_zero = static_cast<uint64_t>(layout.nodes) * SweepTally::kBytesPerSource;
-    std::printf("  memory: at most %s per rank, %s per machine for its ranks' shared copy of the network, %s more "
-                "on rank 0\n",
+    std::printf("  memory: at most %s per thread (its engine), %s per machine for its ranks' shared copy of the "
+                "network, %s more on rank 0\n",
                 bytesText(engineOwnBytes(layout, EngineUse::figures)).c_str(), bytesText(layout.bytes).c_str(),
                 bytesText(rank_zero).c_str());
-    std::set<int> counts(o.estimate_ranks.begin(), o.estimate_ranks.end());
-    if (counts.empty()) counts = {1, rankCount()};
+    // Plain P: ranks of as many threads as this command's.
+    std::set<SweepOptions::RankCount> counts;
+    for (SweepOptions::RankCount c : o.estimate_ranks) counts.insert({c.ranks, c.threads > 0 ? c.threads : o.threads});
+    if (counts.empty()) counts = {{1, o.threads}, {rankCount(), o.threads}};
     std::string line = "  wall-clock";
-    for (int p : counts) {
-        // Each source takes the time of a sampled run, drawn by the source's id.
+    for (const SweepOptions::RankCount& c : counts) {
+        // Each source takes the time of a sampled run, drawn by the source's
+        // id; every thread of every rank takes chunks as a rank does.
         const auto time_of = [&](int64_t s) {
             return seconds.empty() ? 0.0 : seconds[static_cast<size_t>(mixBits(static_cast<uint64_t>(s)) % seconds.size())];
         };
-        const SimulatedRun run = simulateRun(layout.nodes, r, p, Handout::guided, time_of, handout);
-        char text[160];
-        std::snprintf(text, sizeof text, "%s on %d rank%s: %s s, %s (efficiency %.1f %%)", line.size() > 12 ? ";" : "",
-                      p, p == 1 ? "" : "s", plainSeconds(run.wall_seconds).c_str(),
+        const SimulatedRun run = simulateRun(layout.nodes, r, c.ranks * c.threads, Handout::guided, time_of, handout);
+        char text[192];
+        std::snprintf(text, sizeof text, "%s on %d rank%s x %d thread%s: %s s, %s (efficiency %.1f %%)",
+                      line.size() > 12 ? ";" : "", c.ranks, c.ranks == 1 ? "" : "s", c.threads,
+                      c.threads == 1 ? "" : "s", plainSeconds(run.wall_seconds).c_str(),
                       ProgressLine::duration(run.wall_seconds).c_str(), 100 * run.efficiency());
         line += text;
     }

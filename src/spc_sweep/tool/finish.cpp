@@ -94,7 +94,7 @@ struct Serving {
     bool json() {
         if (o.json_file.empty()) return true;
         const JsonRecord r{item.name,        totals.sum,          time(),         totals.scans,    nontrivial(),
-                           totals.diameter,  totals.radius,       totals.ranks,   header.repetitions,
+                           totals.diameter,  totals.radius,       totals.ranks,   totals.threads, header.repetitions,
                            totals.wall_seconds, static_cast<double>(totals.cpu_ns) / 1e9, totals.resumed,
                            totals.started,   totals.ended,        totals.host};
         const OutputKey key{"json", absolutePath(o.json_file), item.name, item.occurrence};
@@ -123,9 +123,10 @@ bool reportOut(const std::string& name, const std::string& text, const std::stri
 std::string sweepSummaryLine(const SummaryFigures& s) {
     char line[640];
     std::snprintf(line, sizeof line,
-                  "spc_sweep: %d rank%s (%s); wall-clock %s s; processor time in the runs %s s; %lld chunk%s, "
-                  "%d repetition%s; %lld source run%s resumed from the checkpoint; %s\n",
-                  s.ranks, s.ranks == 1 ? "" : "s", s.build.c_str(), plainSeconds(s.wall_seconds).c_str(),
+                  "spc_sweep: %d rank%s, %d thread%s (%s); wall-clock %s s; processor time in the runs %s s; %lld "
+                  "chunk%s, %d repetition%s; %lld source run%s resumed from the checkpoint; %s\n",
+                  s.ranks, s.ranks == 1 ? "" : "s", s.threads, s.threads == 1 ? "" : "s", s.build.c_str(),
+                  plainSeconds(s.wall_seconds).c_str(),
                   plainSeconds(s.cpu_seconds).c_str(),
                   static_cast<long long>(s.chunks), s.chunks == 1 ? "" : "s", s.repetitions,
                   s.repetitions == 1 ? "" : "s", static_cast<long long>(s.resumed), s.resumed == 1 ? "" : "s",
@@ -137,8 +138,8 @@ bool finishSweep(const NetworkItem& item, const SweepOptions& o, const SweepTall
                  const CheckpointHeader& header, const NetworkTotals& t, const std::string& build) {
     const std::string& name = item.name;
     const float time = timePerSweepMs(t.cpu_ns, header.repetitions);
-    const SummaryFigures summary{t.ranks,      build,        t.wall_seconds, static_cast<double>(t.cpu_ns) / 1e9,
-                                 t.chunks,     header.repetitions, t.resumed, t.diameter, t.radius};
+    const SummaryFigures summary{t.ranks,  t.threads,         build,     t.wall_seconds, static_cast<double>(t.cpu_ns) / 1e9,
+                                 t.chunks, header.repetitions, t.resumed, t.diameter,     t.radius};
     const bool durable = !o.checkpoint_dir.empty();
     bool ok = reportOut(name,
                         resultLines(t.sum, time, t.scans, tripleCount(header.network.nodes) - t.scans) +
@@ -184,9 +185,10 @@ bool serveFinishedRecord(const NetworkItem& item, const SweepOptions& o, Finishe
     const float time = timePerSweepMs(t.cpu_ns, header.repetitions);
     char line[1024];
     std::snprintf(line, sizeof line,
-                  "spc_sweep: recorded by an earlier run on %d rank%s that ended %s (wall-clock %s s; processor "
-                  "time in the runs %s s; %s); %s\n",
-                  t.ranks, t.ranks == 1 ? "" : "s", t.ended.c_str(), plainSeconds(t.wall_seconds).c_str(),
+                  "spc_sweep: recorded by an earlier run on %d rank%s, %d thread%s that ended %s (wall-clock %s s; "
+                  "processor time in the runs %s s; %s); %s\n",
+                  t.ranks, t.ranks == 1 ? "" : "s", t.threads, t.threads == 1 ? "" : "s", t.ended.c_str(),
+                  plainSeconds(t.wall_seconds).c_str(),
                   plainSeconds(static_cast<double>(t.cpu_ns) / 1e9).c_str(), eccentricities(t.diameter, t.radius).c_str(),
                   now.c_str());
     const std::string report =

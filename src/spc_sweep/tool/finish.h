@@ -24,6 +24,7 @@ struct NetworkItem {
 // The tool's line after the four result lines.
 struct SummaryFigures {
     int ranks = 1;
+    int threads = 1;  // of all ranks
     std::string build;
     double wall_seconds = 0;
     double cpu_seconds = 0;

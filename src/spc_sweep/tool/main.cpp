@@ -1,5 +1,6 @@
 // spc_sweep: the figures of spc_heap1 for networks too large for one core,
 // over MPI ranks on many cores and machines, resumable after a crash.
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <map>
@@ -12,6 +13,7 @@
 #include "estimate.h"
 #include "network_run.h"
 #include "options.h"
+#include "spc_sweep/ranks/compute_threads.h"
 #include "spc_sweep/ranks/ranks.h"
 #include "spc_sweep/ranks/signals.h"
 
@@ -25,6 +27,9 @@ const char* const kHelp =
     "one process.\n"
     "\n"
     "  --repetitions R    sweeps per network (default 4, as spc_heap1)\n"
+    "  --threads N        compute threads per rank, each with an engine of its own over\n"
+    "                     the rank's one copy of the network (default: the cores the\n"
+    "                     process may use, shared by the ranks of its machine)\n"
     "  --checkpoint DIR   record every finished chunk of sources in DIR, so that the same\n"
     "                     command after a crash or a stop goes on where it stopped; a\n"
     "                     completed network leaves a record there, and the same command\n"
@@ -38,7 +43,8 @@ const char* const kHelp =
     "                     terminal (default 600; 0: none)\n"
     "  --estimate SECONDS sweep nothing: spend about SECONDS of processor time per rank on\n"
     "                     runs from a sample of sources, and predict the time of the sweep\n"
-    "  --ranks P[,P...]   with --estimate: the rank counts to predict the wall-clock time for\n"
+    "  --ranks P[xN],...  with --estimate: the ranks (of N threads each; default this\n"
+    "                     command's) to predict the wall-clock time for\n"
     "\n"
     "Exit status: 0 when every network was swept and logged, 1 when one was not, 2 on bad\n"
     "usage, 75 when a signal (SIGTERM, SIGINT, SIGUSR1) stopped the run: the same command\n"
@@ -57,6 +63,12 @@ int main(int argc, char** argv) {
     SweepOptions options;
     std::string why = parseSweepOptions(std::vector<std::string>(argv + 1, argv + argc), options);
     if (why.empty() && !options.help && options.estimate_seconds <= 0 && rank_zero) why = checkOutputsApart(options);
+    // By default the cores this process may use, shared by its machine's ranks.
+    const int machine_ranks = ranksOnThisMachine();
+    if (options.threads == 0) options.threads = std::max(1, allowedCores() / machine_ranks);
+    for (uint64_t t : gatherAtRankZero({static_cast<uint64_t>(options.threads)})) {
+        options.threads_per_rank.push_back(static_cast<int>(t));
+    }
     int status = 0;
     if (!shareFlag(why.empty())) {
         if (rank_zero) std::fprintf(stderr, "spc_sweep: %s\n%s\n", why.c_str(), kSweepUsage);

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -18,7 +19,7 @@
 #include "say.h"
 #include "spc_sweep/checkpoint/checkpoint_file.h"
 #include "spc_sweep/checkpoint/durable_files.h"
-#include "spc_sweep/ranks/compute_thread.h"
+#include "spc_sweep/ranks/compute_threads.h"
 #include "spc_sweep/ranks/coordinator.h"
 #include "spc_sweep/ranks/ranks.h"
 #include "spc_sweep/ranks/signals.h"
@@ -137,7 +138,10 @@ std::string prepareOnRankZero(const NetworkItem& item, const SweepOptions& o, Ra
         return why;
     }
     const int32_t nodes = z.network.nodes;
-    z.schedule = std::make_unique<SweepSchedule>(nodes, o.repetitions, rankCount());
+    // Chunks sized for every compute thread of every rank.
+    int threads = 0;
+    for (int t : o.threads_per_rank) threads += t;
+    z.schedule = std::make_unique<SweepSchedule>(nodes, o.repetitions, std::max(threads, 1));
     z.tally = std::make_unique<SweepTally>(nodes);
     z.header = {{nodes, z.network.arcs, 0}, o.repetitions};
     if (o.checkpoint_dir.empty()) return {};
@@ -170,7 +174,7 @@ std::string prepareOnRankZero(const NetworkItem& item, const SweepOptions& o, Ra
 
 // Rank 0's side once the ranks hold the network.
 NetworkResult coordinateNetwork(const NetworkItem& item, const SweepOptions& o, RankZeroState& z,
-                                ComputeThread& own) {
+                                ComputeThreads& own) {
     const auto link = linkToOtherRanks();
     const int64_t resumed = z.schedule->done();
     RunProgress progress(item.name, o.repetitions, z.schedule->total(), resumed, o.progress_seconds);
@@ -178,7 +182,7 @@ NetworkResult coordinateNetwork(const NetworkItem& item, const SweepOptions& o, 
     const auto start = std::chrono::steady_clock::now();
     const CoordinatorHooks hooks{[&](int64_t done, uint64_t cpu_ns) { progress.update(done, cpu_ns); },
                                  [&](const std::string& what) { complain(item.name, what); }};
-    Coordinator coordinator(*z.schedule, *z.tally, z.checkpoint, *link, own, hooks);
+    Coordinator coordinator(*z.schedule, *z.tally, z.checkpoint, *link, own, o.threads_per_rank, hooks);
     const RunOutcome outcome = coordinator.run();
     progress.end();
     const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -195,7 +199,9 @@ NetworkResult coordinateNetwork(const NetworkItem& item, const SweepOptions& o, 
     }
     own.finish();
     const SweepTally& t = *z.tally;
-    const NetworkTotals totals{t.sum(),   t.scans(), t.cpuNs(),     wall,         link->ranks(), resumed,
+    int threads = 0;
+    for (int n : o.threads_per_rank) threads += n;
+    const NetworkTotals totals{t.sum(),   t.scans(), t.cpuNs(),     wall,         link->ranks(), threads, resumed,
                                z.schedule->chunksHandedOut(), t.diameter(), t.radius(), started, isoTimeNow(), hostName()};
     return finishSweep(item, o, t, z.checkpoint, z.header, totals, ranksBuild()) ? NetworkResult::swept
                                                                                     : NetworkResult::failed;
@@ -255,7 +261,7 @@ NetworkResult sweepNetwork(const NetworkItem& item, const SweepOptions& o) {
         static_cast<uint64_t>(z.network.nodes) * (SweepTally::kBytesPerSource + sizeof(int32_t)) +
         static_cast<uint64_t>(z.network.arcs) * 2 * sizeof(int32_t);
     ArcTable table;
-    why = shareNetwork(z.network, rank_zero_extra, 1, table);
+    why = shareNetwork(z.network, rank_zero_extra, o.threads, table);
     clearNetwork(z.network);  // the engines read the machine's copy
     if (!why.empty()) {
         if (zero) complain(item.name, why);
@@ -263,17 +269,17 @@ NetworkResult sweepNetwork(const NetworkItem& item, const SweepOptions& o) {
     }
     NetworkResult result = NetworkResult::swept;
     {
-        std::unique_ptr<ComputeThread> compute;
+        std::unique_ptr<ComputeThreads> compute;
         bool prepared = true;
         try {
-            compute = std::make_unique<ComputeThread>(table);
+            compute = std::make_unique<ComputeThreads>(table, o.threads);
         } catch (const std::bad_alloc&) {
             prepared = false;
         }
         if (!allRanksAgree(prepared)) {
             compute.reset();
             releaseNetworkCopy();
-            if (zero) complain(item.name, "a rank lacks the memory for its engine");
+            if (zero) complain(item.name, "a rank lacks the memory for its engines");
             return zero ? NetworkResult::failed : NetworkResult::swept;
         }
         if (zero) {

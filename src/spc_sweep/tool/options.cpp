@@ -1,20 +1,23 @@
 #include "options.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
 #include <map>
 
 const char* const kSweepUsage =
-    "usage: spc_sweep [--repetitions R] [--checkpoint DIR] [--log FILE] [--per-source FILE] [--json FILE]\n"
-    "                 [--progress SECONDS] NETWORK...\n"
-    "       spc_sweep --estimate SECONDS [--ranks P[,P...]] [--repetitions R] NETWORK...";
+    "usage: spc_sweep [--repetitions R] [--threads N] [--checkpoint DIR] [--log FILE] [--per-source FILE]\n"
+    "                 [--json FILE] [--progress SECONDS] NETWORK...\n"
+    "       spc_sweep --estimate SECONDS [--ranks P[xN][,P[xN]...]] [--threads N] [--repetitions R] NETWORK...";
 
 namespace {
 
-// More ranks than any machine room holds; the estimate's simulation of
-// them takes tens of megabytes.
+// More ranks than any machine room holds, and more threads than any of its
+// machines: the estimate's simulation of them takes tens of megabytes.
 constexpr int kMostRanks = 1 << 20;
+constexpr int kMostThreads = 4096;
+constexpr int64_t kMostWorkers = int64_t{1} << 20;
 
 // "--name VALUE" or "--name=VALUE": true when args[i] is the option, with its
 // value in `value` (empty when it is missing) and i past it.
@@ -119,17 +122,27 @@ std::string parseSweepOptions(const std::vector<std::string>& args, SweepOptions
             }
         } else if (takeOption(args, i, "--estimate", value)) {
             if (!seconds(value, 0.001, 1e9, options.estimate_seconds)) return "--estimate needs a number of seconds";
+        } else if (takeOption(args, i, "--threads", value)) {
+            if (!wholeNumber(value, 1, kMostThreads, options.threads)) {
+                return "--threads needs a whole number from 1 to " + std::to_string(kMostThreads);
+            }
         } else if (takeOption(args, i, "--ranks", value)) {
             ranks_given = true;
             options.estimate_ranks.clear();
             size_t from = 0;
             for (;;) {
                 const size_t comma = value.find(',', from);
-                int p = 0;
-                if (!wholeNumber(value.substr(from, comma - from), 1, kMostRanks, p)) {
-                    return "--ranks needs rank counts from 1 to " + std::to_string(kMostRanks) + ", split by commas";
+                const std::string item = value.substr(from, comma - from);
+                const size_t x = item.find('x');
+                SweepOptions::RankCount count;
+                if (!wholeNumber(item.substr(0, x), 1, kMostRanks, count.ranks) ||
+                    (x != std::string::npos && !wholeNumber(item.substr(x + 1), 1, kMostThreads, count.threads)) ||
+                    int64_t{count.ranks} * std::max(count.threads, 1) > kMostWorkers) {
+                    return "--ranks needs rank counts from 1 to " + std::to_string(kMostRanks) +
+                           ", each with x and threads a rank from 1 to " + std::to_string(kMostThreads) +
+                           " if wanted (2^20 threads in all at most), split by commas";
                 }
-                options.estimate_ranks.push_back(p);
+                options.estimate_ranks.push_back(count);
                 if (comma == std::string::npos) break;
                 from = comma + 1;
             }

@@ -12,7 +12,17 @@ struct SweepOptions {
     std::string json_file;       // empty: none
     double progress_seconds = 600;  // between progress lines when standard error is no terminal; 0: none
     double estimate_seconds = 0;    // above 0: estimate the cost instead of sweeping
-    std::vector<int> estimate_ranks;  // the rank counts to predict for
+    int threads = 0;                // compute threads a rank; 0: the cores it may use, shared by its machine's ranks
+    // The ranks (and threads a rank, 0: this command's) to predict for.
+    struct RankCount {
+        int ranks = 1;
+        int threads = 0;
+        bool operator<(const RankCount& o) const { return ranks != o.ranks ? ranks < o.ranks : threads < o.threads; }
+    };
+    std::vector<RankCount> estimate_ranks;
+    // Not an option: each rank's threads, known to rank 0 once the ranks have
+    // told it (the threads of a rank may differ where machines differ).
+    std::vector<int> threads_per_rank;
     std::vector<std::string> networks;
     bool help = false;
 };

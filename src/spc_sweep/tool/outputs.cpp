@@ -214,6 +214,7 @@ std::string jsonText(const JsonRecord& r) {
     j["largest_eccentricity"] = r.diameter;
     j["radius"] = r.radius >= 0 ? nlohmann::ordered_json(r.radius) : nlohmann::ordered_json(nullptr);
     j["ranks"] = r.ranks;
+    j["threads"] = r.threads;
     j["repetitions"] = r.repetitions;
     j["wall_clock_seconds"] = r.wall_seconds;
     j["processor_seconds"] = r.processor_seconds;

@@ -50,6 +50,7 @@ struct JsonRecord {
     int64_t diameter = 0;
     int64_t radius = -1;  // -1: no source reaches every node
     int ranks = 1;
+    int threads = 1;
     int repetitions = 4;
     double wall_seconds = 0;
     double processor_seconds = 0;

@@ -188,7 +188,7 @@ protected:
         path_ = finishedPath(dir_, header_);
         tally_ = std::make_unique<SweepTally>(12);
         ASSERT_EQ(tally_->learn(1, truth_, "test"), "");
-        totals_ = {-(int128{1} << 80), 123, 456789, 1.5, 3, 7, 11, 42, -1, "2026-12-08T20:01:49Z",
+        totals_ = {-(int128{1} << 80), 123, 456789, 1.5, 3, 6, 7, 11, 42, -1, "2026-12-08T20:01:49Z",
                    "2026-12-08T20:01:50Z", "host with blanks%"};
         ASSERT_EQ(FinishedRecord::create(path_, header_, *tally_, totals_), "");
     }
@@ -209,6 +209,7 @@ TEST_F(FinishedOnDisk, HoldsTheTotalsEveryFigureAndTheOutputsServed) {
         EXPECT_EQ(t.cpu_ns, 456789u);
         EXPECT_EQ(t.wall_seconds, 1.5);
         EXPECT_EQ(t.ranks, 3);
+        EXPECT_EQ(t.threads, 6);
         EXPECT_EQ(t.resumed, 7);
         EXPECT_EQ(t.chunks, 11);
         EXPECT_EQ(t.diameter, 42);

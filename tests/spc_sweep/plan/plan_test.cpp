@@ -11,7 +11,7 @@
 #include "program/program_engine.h"
 #include "engine_support.h"
 #include "generator/network_generator.h"
-#include "spc_sweep/ranks/compute_thread.h"
+#include "spc_sweep/ranks/compute_threads.h"
 #include "spc_sweep/plan/sample.h"
 #include "spc_sweep/plan/plan.h"
 #include "spc_sweep/plan/simulation.h"

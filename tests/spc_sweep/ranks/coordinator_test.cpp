@@ -6,7 +6,7 @@
 #include <map>
 
 #include "generator/network_generator.h"
-#include "spc_sweep/ranks/compute_thread.h"
+#include "spc_sweep/ranks/compute_threads.h"
 #include "spc_sweep/ranks/coordinator.h"
 #include "spc_sweep/ranks/signals.h"
 #include "test_support.h"
@@ -103,9 +103,9 @@ protected:
         schedule_ = std::make_unique<SweepSchedule>(network_.nodes, 2, 3);
         tally_ = std::make_unique<SweepTally>(network_.nodes);
         ranks_ = std::make_unique<StandInRanks>(3, truth_, fault);
-        ComputeThread own(table_);
+        ComputeThreads own(table_, 2);
         CheckpointFile none;
-        Coordinator coordinator(*schedule_, *tally_, none, *ranks_, own, {});
+        Coordinator coordinator(*schedule_, *tally_, none, *ranks_, own, {2, 1, 1}, {});
         const RunOutcome outcome = coordinator.run();
         recorded_ = coordinator.sourcesRecorded();
         return outcome;
@@ -175,7 +175,7 @@ TEST_F(CoordinatorTest, AStopKeepsTheRecordsTheOtherRanksSendOnceTold) {
 
 // A compute thread told to drop its work still gives back what it finished.
 TEST_F(CoordinatorTest, AnAbandonedComputeThreadKeepsItsFinishedRecords) {
-    ComputeThread thread(table_);
+    ComputeThreads thread(table_, 1);
     thread.give({0, 0, 1, 3});
     thread.give({1, 0, 4, 6});
     thread.waitForRecord(std::chrono::microseconds(60000000));  // the first record is ready

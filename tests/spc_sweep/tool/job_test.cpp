@@ -4,6 +4,8 @@
 // machine share one copy of the network; the estimate before a run.
 #include <sys/time.h>
 
+#include <algorithm>
+
 #include "engine/arc_layout.h"
 #include "program/program_engine.h"
 #include "spc_sweep/checkpoint/checkpoint_format.h"
@@ -19,24 +21,34 @@ double secondsSince(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
-// A network whose first source takes long: it puts every node in the heap at
-// once, the last node first out, and each node then lowers the label of each
-// of the k before it (arcs of length j^2 to the j-th: a nearer node offers a
-// shorter way), each lowering a scan of a heap of most of the nodes. Any
-// other source s reaches the s - 2 nodes before it only.
-std::string slowFirstSource(int32_t n, int32_t k) {
+// A network whose hubs' sources take long: a hub puts every node in the heap
+// at once, the last node first out, and each node then lowers the label of
+// each of the k before it (arcs of length j^2 to the j-th: a nearer node
+// offers a shorter way), each lowering a scan of a heap of most of the
+// nodes. Any other source s reaches the nodes before it only (those of its
+// block, when blocks are asked for: then it is cheap), never a hub.
+std::string slowSources(int32_t n, int32_t k, const std::vector<int32_t>& hubs, int32_t block = 0) {
     std::string arcs;
     int64_t count = 0;
-    for (int32_t v = 2; v <= n; ++v, ++count) {
-        arcs += "a 1 " + std::to_string(v) + " " + std::to_string(1000000 + 3 * (n - v)) + "\n";
+    const auto hub = [&](int32_t v) { return std::find(hubs.begin(), hubs.end(), v) != hubs.end(); };
+    for (int32_t h : hubs) {
+        for (int32_t v = 2; v <= n; ++v) {
+            if (hub(v)) continue;
+            arcs += "a " + std::to_string(h) + " " + std::to_string(v) + " " + std::to_string(1000000 + 3 * (n - v)) + "\n";
+            ++count;
+        }
     }
     for (int32_t u = 3; u <= n; ++u) {
-        for (int32_t j = 1; j <= k && u - j >= 2; ++j, ++count) {
+        for (int32_t j = 1; j <= k && u - j >= 2; ++j) {
+            if (hub(u) || hub(u - j)) continue;  // no way back to a hub
+            if (block > 0 && (u - 1) / block != (u - j - 1) / block) continue;
             arcs += "a " + std::to_string(u) + " " + std::to_string(u - j) + " " + std::to_string(j * j) + "\n";
+            ++count;
         }
     }
     return "p sp " + std::to_string(n) + " " + std::to_string(count) + "\n" + arcs;
 }
+std::string slowFirstSource(int32_t n, int32_t k) { return slowSources(n, k, {1}); }
 
 // Seconds of source 1's run of the network in this process.
 double firstSourceSeconds(const std::string& text) {
@@ -184,7 +196,7 @@ TEST_F(SweepJob, AnInterruptedCommandRunAgainSweepsNoNetworkTwice) {
     sweep(1, "--checkpoint ck net4.gr g.gr");
     EXPECT_EQ(status_, 0) << err_;
     EXPECT_EQ(sweepReports(out_, 1), (std::vector<std::string>{kNet4Report, expected_}));
-    EXPECT_NE(out_.find("spc_sweep: recorded by an earlier run on 1 rank that ended 20"), std::string::npos) << out_;
+    EXPECT_NE(out_.find("spc_sweep: recorded by an earlier run on 1 rank, "), std::string::npos) << out_;
     EXPECT_EQ(logLines(), 2);
     sweep(1, "--checkpoint ck net4.gr g.gr");  // both recorded now: nothing swept, nothing logged
     EXPECT_EQ(status_, 0) << err_;
@@ -310,13 +322,73 @@ TEST_F(SweepJob, TheEstimateRunsASampleAndPredicts) {
         return std::string(shown);
     };
     EXPECT_NE(out_.find("\n  memory: at most " + text(static_cast<double>(engineOwnBytes(layout, EngineUse::figures))) +
-                        " per rank, " + text(static_cast<double>(layout.bytes)) +
+                        " per thread (its engine), " + text(static_cast<double>(layout.bytes)) +
                         " per machine for its ranks' shared copy of the network, " + text(4000.0 * 24) +
                         " more on rank 0\n"),
               std::string::npos)
         << out_;
-    EXPECT_NE(out_.find("\n  wall-clock on 1 rank: "), std::string::npos) << out_;
-    EXPECT_NE(out_.find("; on 64 ranks: "), std::string::npos) << out_;
+    EXPECT_NE(out_.find("\n  wall-clock on 1 rank x "), std::string::npos) << out_;
+    EXPECT_NE(out_.find("; on 64 ranks x "), std::string::npos) << out_;
+}
+
+// A checkpoint written by two compute threads resumes with three, and that
+// one's with one: the figures and files of a run never cut.
+TEST_F(SweepJob, ACheckpointResumesUnderOtherThreadCounts) {
+    sweep(1, "--threads 1 --per-source whole.tsv --log whole.log g.gr");
+    ASSERT_EQ(status_, 0) << err_;
+    for (const char* threads : {"2", "3"}) {
+        interruptMidRun(1, std::string("--threads ") + threads + " --checkpoint ck --per-source g.tsv g.gr",
+                        [&] { return rankProcess(dir_, 0, false); });
+        EXPECT_EQ(status_, kInterrupted) << err_;
+    }
+    const int64_t recorded = recordedSaid();
+    EXPECT_GT(recorded, 0);
+    sweep(1, "--threads 1 --checkpoint ck --per-source g.tsv g.gr");
+    EXPECT_EQ(status_, 0) << err_;
+    EXPECT_EQ(sweepReports(out_, 1), std::vector<std::string>{expected_});
+    EXPECT_EQ(resumedOf(out_), recorded);
+    EXPECT_EQ(readAll(dir_ / "g.tsv"), readAll(dir_ / "whole.tsv"));
+}
+
+// Two of three threads run sources of seconds (the first of their chunks)
+// while the third records chunk after chunk; a signal stops the tool at
+// once, what the third recorded is kept, and the same command resumes to the
+// figures of a run never cut.
+TEST_F(SweepJob, AStopWhileThreadsRunLongSourcesKeepsWhatCameBack) {
+    if (SPC_EMULATED) GTEST_SKIP() << "too slow under emulation";
+    // Chunks of 64 (what is left over four times three threads): the first
+    // two chunks start with a hub, whose source takes seconds.
+    int32_t n = 12000;
+    std::string text = slowSources(n, 16, {1, 65}, 64);
+    double seconds = firstSourceSeconds(text);
+    for (int i = 0; i < 8 && seconds < 4; ++i) {
+        n = static_cast<int32_t>(n * std::min(2.0, std::sqrt(5 / seconds)));
+        text = slowSources(n, 16, {1, 65}, 64);
+        seconds = firstSourceSeconds(text);
+    }
+    ASSERT_GE(seconds, 2) << "a hub's source should take seconds";
+    writeFile(dir_ / "slow.gr", text);
+    sweep(1, "--threads 3 --repetitions 1 --per-source whole.tsv --log whole.log slow.gr");
+    ASSERT_EQ(status_, 0) << err_;
+    const std::string whole = sweepReports(out_, 1).at(0);
+    start(1, "--threads 3 --repetitions 1 --checkpoint ck --per-source s.tsv slow.gr");
+    const std::string path = waitForCheckpoint(dir_ / "ck");
+    ASSERT_FALSE(path.empty());
+    ASSERT_TRUE(waitForLines(path, 20)) << readAll(path).substr(0, 300);
+    ASSERT_EQ(kill(rankProcess(dir_, 0, false), SIGTERM), 0);
+    wait();
+    EXPECT_EQ(status_, kInterrupted) << err_;
+    const std::string kept = readAll(path);
+    EXPECT_EQ(kept.find("\nrun 1 1 "), std::string::npos) << kept.substr(0, 300);
+    EXPECT_EQ(kept.find("\nrun 1 65 "), std::string::npos) << kept.substr(0, 300);
+    EXPECT_NE(kept.find("\nrun 1 129 "), std::string::npos) << kept.substr(0, 300);
+    const int64_t recorded = recordedSaid();
+    EXPECT_GT(recorded, 0);
+    sweep(1, "--threads 3 --repetitions 1 --checkpoint ck --per-source s.tsv slow.gr");
+    EXPECT_EQ(status_, 0) << err_;
+    EXPECT_EQ(sweepReports(out_, 1), std::vector<std::string>{whole});
+    EXPECT_EQ(resumedOf(out_), recorded);
+    EXPECT_EQ(readAll(dir_ / "s.tsv"), readAll(dir_ / "whole.tsv"));
 }
 
 }  // namespace

@@ -28,7 +28,13 @@ TEST(SweepOptions, AcceptsEveryFormAndRefusesBadUse) {
     EXPECT_EQ(perSourcePath("100%%-%n", "x"), "100%-x");
     EXPECT_EQ(whyNot({"--estimate", "2.5", "--ranks", "1,64,1024", "a.gr"}, &o), "");
     EXPECT_EQ(o.estimate_seconds, 2.5);
-    EXPECT_EQ(o.estimate_ranks, (std::vector<int>{1, 64, 1024}));
+    ASSERT_EQ(o.estimate_ranks.size(), 3u);
+    EXPECT_EQ(o.estimate_ranks[2].ranks, 1024);
+    EXPECT_EQ(o.estimate_ranks[2].threads, 0);  // this command's
+    EXPECT_EQ(whyNot({"--estimate", "1", "--ranks", "4x32,1024", "--threads", "3", "a.gr"}, &o), "");
+    EXPECT_EQ(o.estimate_ranks[0].ranks, 4);
+    EXPECT_EQ(o.estimate_ranks[0].threads, 32);
+    EXPECT_EQ(o.threads, 3);
     EXPECT_EQ(whyNot({"a.gr"}, &o), "");
     EXPECT_EQ(o.repetitions, 4);
     EXPECT_EQ(o.log_file, "spc_heap_output.txt");
@@ -36,7 +42,8 @@ TEST(SweepOptions, AcceptsEveryFormAndRefusesBadUse) {
     EXPECT_EQ(whyNot({"--help"}, &o), "");
     EXPECT_TRUE(o.help);
     const std::string repetitions = "--repetitions needs a whole number from 1 to 1000000";
-    const std::string ranks = "--ranks needs rank counts from 1 to 1048576, split by commas";
+    const std::string ranks = "--ranks needs rank counts from 1 to 1048576, each with x and threads a rank from 1 to "
+                              "4096 if wanted (2^20 threads in all at most), split by commas";
     for (const auto& [args, message] : std::vector<std::pair<std::vector<std::string>, std::string>>{
              {{}, "no network file given"},
              {{"--repetitions", "0", "a.gr"}, repetitions},
@@ -78,6 +85,12 @@ TEST(SweepOptionsEdges, EveryBoundOfEveryOption) {
              {{"--estimate", "1", "--ranks", "1048577"}, false}, {{"--estimate", "1", "--ranks", "0"}, false},
              {{"--estimate", "1", "--ranks", "1,2,"}, false}, {{"--estimate", "1", "--ranks", ",1"}, false},
              {{"--estimate", "1", "--ranks", ""}, false}, {{"--estimate", "1", "--ranks", "2,1,2"}, true},
+             {{"--estimate", "1", "--ranks", "1x4096"}, true}, {{"--estimate", "1", "--ranks", "1x4097"}, false},
+             {{"--estimate", "1", "--ranks", "256x4096"}, true}, {{"--estimate", "1", "--ranks", "257x4096"}, false},
+             {{"--estimate", "1", "--ranks", "2x0"}, false}, {{"--estimate", "1", "--ranks", "2x"}, false},
+             {{"--estimate", "1", "--ranks", "x2"}, false}, {{"--estimate", "1", "--ranks", "2x2x2"}, false},
+             {{"--threads", "1"}, true}, {{"--threads", "4096"}, true}, {{"--threads", "0"}, false},
+             {{"--threads", "4097"}, false}, {{"--threads", "two"}, false},
          }) {
         std::vector<std::string> with = args;
         with.push_back("a.gr");

@@ -27,7 +27,7 @@ std::string blockStarting(const std::string& start) {
 
 // Times and the MPI library's name vary from run to run and build to build.
 std::string maskRun(std::string line) {
-    line = std::regex_replace(line, std::regex("rank \\([^)]*\\)"), "rank (B)");
+    line = std::regex_replace(line, std::regex("rank, [0-9]+ threads? \\([^)]*\\)"), "rank, N threads (B)");
     return std::regex_replace(line, std::regex("[0-9]+\\.[0-9]+ s"), "T s");
 }
 
@@ -79,8 +79,8 @@ TEST(Readme, TheMemoryOfTheUsaRoadNetworkIsTheToolsOwnSum) {
     const double rank_zero = 23947347.0 * SweepTally::kBytesPerSource / 1e9;
     char expected[400];
     std::snprintf(expected, sizeof expected,
-                  "a copy\nof %.2f GB per machine and at most %.2f GB per rank; 32 ranks on a machine\nneed at most %.1f GB, "
-                  "128 ranks %.1f GB (rank 0's machine %.1f GB",
+                  "a copy\nof %.2f GB per machine and at most %.2f GB per thread; 32 threads on a machine\nneed at most %.1f GB, "
+                  "128 threads %.1f GB (rank 0's machine %.1f GB",
                   copy, rank, copy + 32 * rank, copy + 128 * rank, rank_zero);
     const std::string readme = readAllBytes(std::string(SPC_SOURCE_DIR) + "/README.md");
     EXPECT_NE(readme.find(expected), std::string::npos) << expected;

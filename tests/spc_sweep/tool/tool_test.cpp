@@ -5,7 +5,7 @@
 #include "program/program_engine.h"
 #include "engine_support.h"
 #include "report/report.h"
-#include "spc_sweep/ranks/compute_thread.h"
+#include "spc_sweep/ranks/compute_threads.h"
 #include "spc_sweep/checkpoint/checkpoint_format.h"
 #include "spc_sweep/tool/options.h"
 #include "spc_sweep/plan/plan.h"
@@ -47,10 +47,11 @@ std::vector<std::string> writeNetworks(const fs::path& dir) {
     return names;
 }
 
-class SweepFigures : public SweepRun, public ::testing::WithParamInterface<int> {};
+// Ranks and compute threads a rank.
+class SweepFigures : public SweepRun, public ::testing::WithParamInterface<std::pair<int, int>> {};
 
 TEST_P(SweepFigures, AreTheConsoleProgramsOnEveryFamily) {
-    const int ranks = GetParam();
+    const auto [ranks, threads] = GetParam();
     if (ranks > 1 && !kOverMpi) GTEST_SKIP() << "built without MPI";
     const std::vector<std::string> names = writeNetworks(dir_);
     const std::vector<std::string> expected = consoleReports(names);
@@ -58,7 +59,7 @@ TEST_P(SweepFigures, AreTheConsoleProgramsOnEveryFamily) {
     const std::string console_log = maskTimes(log());
     fs::remove(dir_ / "spc_heap_output.txt");
 
-    std::string args = "--per-source ps/%n.tsv ";
+    std::string args = "--threads " + std::to_string(threads) + " --per-source ps/%n.tsv ";
     for (const std::string& name : names) args += name + " ";
     fs::create_directory(dir_ / "ps");
     sweep(ranks, args);
@@ -85,8 +86,13 @@ TEST_P(SweepFigures, AreTheConsoleProgramsOnEveryFamily) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Ranks, SweepFigures, ::testing::Values(1, 2, 3),
-                         [](const auto& info) { return std::to_string(info.param) + "_ranks"; });
+INSTANTIATE_TEST_SUITE_P(RanksAndThreads, SweepFigures,
+                         ::testing::Values(std::make_pair(1, 1), std::make_pair(1, 2), std::make_pair(1, 3),
+                                           std::make_pair(2, 1), std::make_pair(2, 2), std::make_pair(3, 1)),
+                         [](const auto& info) {
+                             return std::to_string(info.param.first) + "_ranks_" + std::to_string(info.param.second) +
+                                    "_threads";
+                         });
 
 TEST_F(SweepRun, AKilledRankThenTheSameCommandGivesTheUninterruptedFiguresAndFiles) {
     const NetworkSpec spec{"grid", 50, 50, 7, 1, 10000};
@@ -226,9 +232,9 @@ TEST_F(SweepRun, ABadNameAmongGoodOnesIsReportedAndTheOthersGoOn) {
 
 TEST_F(SweepRun, BadUsageGivesTheUsageLine) {
     const std::string usage =
-        "usage: spc_sweep [--repetitions R] [--checkpoint DIR] [--log FILE] [--per-source FILE] [--json FILE]\n"
-        "                 [--progress SECONDS] NETWORK...\n"
-        "       spc_sweep --estimate SECONDS [--ranks P[,P...]] [--repetitions R] NETWORK...\n";
+        "usage: spc_sweep [--repetitions R] [--threads N] [--checkpoint DIR] [--log FILE] [--per-source FILE]\n"
+        "                 [--json FILE] [--progress SECONDS] NETWORK...\n"
+        "       spc_sweep --estimate SECONDS [--ranks P[xN][,P[xN]...]] [--threads N] [--repetitions R] NETWORK...\n";
     sweep(1, "");
     EXPECT_EQ(status_, 2);
     EXPECT_EQ(err_, "spc_sweep: no network file given\n" + usage);
@@ -316,7 +322,7 @@ TEST_F(SweepRun, TheJsonRecordHoldsTheFigures) {
     const std::regex record(
         "\\{\"network\":\"net4.gr\",\"sum_of_distances\":\"18\",\"time_per_sweep_ms\":[0-9.e+]+,"
         "\"trivial_triple_comparisons\":6,\"nontrivial_triple_comparisons\":\"18\",\"largest_eccentricity\":7,"
-        "\"radius\":5,\"ranks\":1,\"repetitions\":2,\"wall_clock_seconds\":[0-9.e+-]+,\"processor_seconds\":"
+        "\"radius\":5,\"ranks\":1,\"threads\":[0-9]+,\"repetitions\":2,\"wall_clock_seconds\":[0-9.e+-]+,\"processor_seconds\":"
         "[0-9.e+-]+,\"source_runs_resumed\":0,\"started\":\"20[0-9-]{8}T[0-9:]{8}Z\",\"ended\":\"20[0-9-]{8}T[0-9:]{8}Z\","
         "\"host\":\"[^\"]+\",\"version\":\"[0-9.]+\"\\}");
     EXPECT_TRUE(std::regex_match(first, record)) << first;

@@ -1,5 +1,8 @@
-#include "compute_thread.h"
+#include "compute_threads.h"
 
+#include <sched.h>
+
+#include <algorithm>
 #include <ctime>
 
 uint64_t threadCpuNs() {
@@ -22,16 +25,17 @@ ChunkRecord runChunk(Engine& engine, const Chunk& chunk, const std::function<boo
     return record;
 }
 
-ComputeThread::ComputeThread(const ArcTable& table) {
-    engine_.prepare(table, EngineUse::figures);
-    thread_ = std::thread([this] { loop(); });
+ComputeThreads::ComputeThreads(const ArcTable& table, int count) {
+    for (int i = 0; i < count; ++i) {
+        engines_.push_back(std::make_unique<Engine>());
+        engines_.back()->prepare(table, EngineUse::figures);
+    }
+    for (const auto& engine : engines_) threads_.emplace_back([this, e = engine.get()] { loop(*e); });
 }
 
-ComputeThread::~ComputeThread() {
-    finish();
-}
+ComputeThreads::~ComputeThreads() { finish(); }
 
-void ComputeThread::loop() {
+void ComputeThreads::loop(Engine& engine) {
     for (;;) {
         Chunk chunk;
         {
@@ -40,23 +44,20 @@ void ComputeThread::loop() {
             if (abandoned_ || todo_.empty()) return;
             chunk = todo_.front();
             todo_.pop_front();
-            running_ = true;
+            ++running_;
         }
-        ChunkRecord record = runChunk(engine_, chunk, [this] {
-            std::lock_guard<std::mutex> lock(mutex_);
-            return !abandoned_;
-        });
+        ChunkRecord record = runChunk(engine, chunk, [this] { return !abandoned_; });
         {
             std::lock_guard<std::mutex> lock(mutex_);
-            running_ = false;
-            if (abandoned_) return;
+            --running_;
+            if (abandoned_) return;  // incomplete, or not wanted any more
             done_.push_back(std::move(record));
         }
         results_.notify_all();
     }
 }
 
-void ComputeThread::give(const Chunk& chunk) {
+void ComputeThreads::give(const Chunk& chunk) {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         todo_.push_back(chunk);
@@ -64,7 +65,7 @@ void ComputeThread::give(const Chunk& chunk) {
     work_.notify_one();
 }
 
-bool ComputeThread::take(ChunkRecord& record) {
+bool ComputeThreads::take(ChunkRecord& record) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (done_.empty()) return false;
     record = std::move(done_.front());
@@ -72,30 +73,39 @@ bool ComputeThread::take(ChunkRecord& record) {
     return true;
 }
 
-int ComputeThread::held() const {
+int ComputeThreads::held() const {
     std::lock_guard<std::mutex> lock(mutex_);
-    return static_cast<int>(todo_.size() + done_.size()) + (running_ ? 1 : 0);
+    return static_cast<int>(todo_.size() + done_.size()) + running_;
 }
 
-void ComputeThread::waitForRecord(std::chrono::microseconds most) {
+void ComputeThreads::waitForRecord(std::chrono::microseconds most) {
     std::unique_lock<std::mutex> lock(mutex_);
     results_.wait_for(lock, most, [this] { return !done_.empty(); });
 }
 
-void ComputeThread::abandon() {
+void ComputeThreads::abandon() {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         abandoned_ = true;
         todo_.clear();  // the records already done stay to be taken
     }
-    work_.notify_one();
+    work_.notify_all();
 }
 
-void ComputeThread::finish() {
+void ComputeThreads::finish() {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         finishing_ = true;
     }
-    work_.notify_one();
-    if (thread_.joinable()) thread_.join();
+    work_.notify_all();
+    for (std::thread& t : threads_) {
+        if (t.joinable()) t.join();
+    }
+}
+
+int allowedCores() {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (sched_getaffinity(0, sizeof set, &set) != 0) return 1;
+    return std::max(1, CPU_COUNT(&set));
 }
