@@ -171,7 +171,11 @@ TEST_F(SweepJob, ASecondRunOnTheSameCheckpointIsRefusedAndTheFirstGoesOn) {
     ASSERT_FALSE(path.empty());
     ASSERT_TRUE(waitForLines(path, 5));
     // Refused while the first runs (a wait for its lock would have ended
-    // with the network recorded).
+    // with the network recorded). The first is held still meanwhile, its
+    // lock kept: on free cores it would otherwise finish first.
+    const pid_t first = rankProcess(dir_, 0, false);
+    ASSERT_GT(first, 0);
+    ASSERT_EQ(kill(first, SIGSTOP), 0);
     const std::string second = "cd '" + dir_.string() + "' && " + command(1, "--checkpoint ck g.gr") +
                                " > .second.out 2> .second.err";
     const int raw = std::system(second.c_str());
@@ -179,6 +183,7 @@ TEST_F(SweepJob, ASecondRunOnTheSameCheckpointIsRefusedAndTheFirstGoesOn) {
     EXPECT_EQ(readAll(dir_ / ".second.out"), "");
     EXPECT_EQ(readAll(dir_ / ".second.err"), "spc_sweep: g.gr: the checkpoint ck/" + fs::path(path).filename().string() +
                                                  " is in use by another run; nothing was changed\n");
+    ASSERT_EQ(kill(first, SIGCONT), 0);
     wait();
     EXPECT_EQ(status_, 0) << err_;
     EXPECT_EQ(sweepReports(out_, 1), std::vector<std::string>{expected_});
