@@ -17,6 +17,7 @@ declare -A may_use=(
   [network]="base"
   [loader]="base network"
   [engine]="base network"
+  [phast]="base network engine"
   [report]="base"
   [state]="base network"
   [program]="base network loader engine state"

@@ -33,7 +33,7 @@ int64_t uniformInteger(std::mt19937_64& engine, int64_t lo, int64_t hi) {
 std::string checkSpec(const NetworkSpec& spec) {
     if (spec.family != "grid" && spec.family != "road" && spec.family != "random" && spec.family != "complete" &&
         spec.family != "path") {
-        return "unknown family '" + spec.family + "' (grid, road, random, complete or path)";
+        return "unknown family '" + spec.family + "' (grid, road, random, complete, path or tiles)";
     }
     if (spec.first < 1 || (hasTwoSizes(spec.family) && spec.second < 1)) return "the sizes must be at least 1";
     if (!fitsInt32(spec.min_length) || !fitsInt32(spec.max_length)) {

@@ -3,23 +3,30 @@
 #include <charconv>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <string>
 #include <vector>
 
 #include <sys/stat.h>
 
+#include "loader/network_loader.h"
 #include "network_generator.h"
+#include "tiles.h"
 
 namespace {
 
 const char* const kUsage =
     "usage: spc_gen FAMILY SIZES [--seed S] [--lengths LO HI] [-o FILE]\n"
+    "       spc_gen tiles NETWORK A B [--seed S] [-o FILE]\n"
     "  grid W H      W x H nodes, arcs both ways between horizontal and vertical neighbours\n"
     "  road W H      W x H nodes, each row a street both ways, a third of the columns\n"
     "                linked both ways between neighbouring rows, at random\n"
     "  random N M    the cycle 1 -> 2 -> ... -> N -> 1, then M-N arcs with random tail and head\n"
     "  complete N    every ordered pair of distinct nodes\n"
     "  path N        1 -> 2 -> ... -> N\n"
+    "  tiles NETWORK A B  A x B copies of the network in the file NETWORK, each joined to its\n"
+    "                right and lower neighbours by a few two-way arcs between random nodes,\n"
+    "                of lengths drawn from the network's own\n"
     "  --seed S      seed of the random lengths and arcs (default 1)\n"
     "  --lengths LO HI  arc lengths drawn uniformly from LO..HI (default 1 100)\n"
     "  -o FILE       write to FILE instead of standard output\n";
@@ -43,6 +50,8 @@ int main(int argc, char** argv) {
     NetworkSpec spec;
     std::string output;
     std::vector<const char*> sizes;
+    bool lengths_given = false;
+    std::string tiles_comment;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
         const size_t left = args.size() - i - 1;
@@ -56,6 +65,7 @@ int main(int argc, char** argv) {
             if (left < 2 || !parseNumber(argv[i + 2], spec.min_length) || !parseNumber(argv[i + 3], spec.max_length)) {
                 return usageError("--lengths needs two whole numbers LO HI");
             }
+            lengths_given = true;
             i += 2;
         } else if (a == "-o") {
             if (left < 1) return usageError("-o needs a file name");
@@ -69,6 +79,27 @@ int main(int argc, char** argv) {
         }
     }
     if (spec.family.empty()) return usageError("no family given");
+    Network base;  // tiles: the network tiled, named by the first size
+    int64_t across = 0, down = 0;
+    if (spec.family == "tiles") {
+        if (sizes.size() != 3) return usageError("tiles takes a network file and two sizes");
+        if (!parseNumber(sizes[1], across) || !parseNumber(sizes[2], down)) return usageError("sizes must be whole numbers");
+        if (lengths_given) return usageError("tiles takes its lengths from the network: no --lengths");
+        std::filebuf file;
+        if (file.open(sizes[0], std::ios::in | std::ios::binary) == nullptr) {
+            std::fprintf(stderr, "spc_gen: cannot open %s: %s\n", sizes[0], std::strerror(errno));
+            return 1;
+        }
+        const std::string why = readNetwork(file, base);
+        if (!why.empty()) {
+            std::fprintf(stderr, "spc_gen: %s: %s\n", sizes[0], why.c_str());
+            return 1;
+        }
+        const std::string unfit = checkTiles(base, across, down);
+        if (!unfit.empty()) return usageError(unfit);
+        tiles_comment = "spc_gen tiles " + std::string(sizes[0]) + " " + sizes[1] + " " + sizes[2] + " --seed " +
+                        std::to_string(spec.seed);
+    }
     const size_t wanted = hasTwoSizes(spec.family) ? 2 : 1;
     if (checkSpec(NetworkSpec{spec.family, 1, 1, 1, 1, 1}).empty()) {  // a known family
         if (sizes.size() != wanted) {
@@ -78,7 +109,7 @@ int main(int argc, char** argv) {
             return usageError("sizes must be whole numbers");
         }
     }
-    const std::string why = checkSpec(spec);
+    const std::string why = spec.family == "tiles" ? "" : checkSpec(spec);
     if (!why.empty()) return usageError(why);
 
     // Only a regular file (or a new one) is removed after a failed write: never a device.
@@ -90,7 +121,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "spc_gen: cannot open %s for writing: %s\n", output.c_str(), std::strerror(errno));
         return 1;
     }
-    bool ok = writeNetwork(out, spec);
+    bool ok = spec.family == "tiles" ? writeTiles(out, base, across, down, spec.seed, tiles_comment) : writeNetwork(out, spec);
     ok = (std::fflush(out) == 0) && ok;
     if (!output.empty()) ok = (std::fclose(out) == 0) && ok;
     if (!ok) {

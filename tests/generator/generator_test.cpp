@@ -7,6 +7,7 @@
 #include <fstream>
 #include <set>
 #include <sstream>
+#include <tuple>
 
 #include "generator/network_generator.h"
 #include "test_support.h"
@@ -115,6 +116,54 @@ TEST(Generator, BadUseGivesOneLineAndStatusTwo) {
     const CommandResult help = runGenerator("--help");
     EXPECT_EQ(help.status, 0);
     EXPECT_NE(help.out.find("usage: spc_gen"), std::string::npos);
+}
+
+TEST(Generator, TilesCopyTheNetworkAndJoinNeighboursBothWays) {
+    const std::string base = testing::TempDir() + "spc_gen_tile_" + std::to_string(getpid()) + ".gr";
+    {
+        std::ofstream f(base);
+        f << "p sp 3 3\na 1 2 5\na 2 3 7\na 3 1 11\n";
+    }
+    const CommandResult r = runGenerator("tiles " + base + " 3 2 --seed 5");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(runGenerator("tiles " + base + " 3 2 --seed 5").out, r.out);
+    EXPECT_NE(runGenerator("tiles " + base + " 3 2 --seed 6").out, r.out);
+    std::istringstream in(r.out);
+    std::string line;
+    std::getline(in, line);
+    EXPECT_EQ(line, "c spc_gen tiles " + base + " 3 2 --seed 5");
+    std::getline(in, line);
+    const int joins = 2 * 2 + 3 * 1;  // right neighbours, lower neighbours
+    EXPECT_EQ(line, "p sp 18 " + std::to_string(6 * 3 + 2 * 4 * joins));
+    std::multiset<std::tuple<int, int, int>> links;
+    int copied = 0;
+    char a;
+    int u, v, length;
+    while (in >> a >> u >> v >> length) {
+        const int tu = (u - 1) / 3, tv = (v - 1) / 3;
+        if (tu == tv) {  // a copy of a base arc, shifted into its tile
+            EXPECT_EQ(length, ((u - 1) % 3 == 0 ? 5 : (u - 1) % 3 == 1 ? 7 : 11)) << u;
+            EXPECT_EQ((v - 1) % 3, ((u - 1) % 3 + 1) % 3) << u;
+            ++copied;
+            continue;
+        }
+        EXPECT_TRUE(tv == tu + 1 || tv == tu - 1 || tv == tu + 3 || tv == tu - 3) << u << " -> " << v;
+        EXPECT_FALSE((tu % 3 == 2 && tv == tu + 1) || (tu % 3 == 0 && tv == tu - 1)) << "wraps: " << u << " -> " << v;
+        EXPECT_TRUE(length == 5 || length == 7 || length == 11) << length;
+        links.insert({u, v, length});
+    }
+    EXPECT_EQ(copied, 18);
+    EXPECT_EQ(links.size(), 2u * 4 * joins);
+    for (const auto& [from, to, len] : links) EXPECT_EQ(links.count({to, from, len}), links.count({from, to, len}));
+
+    for (const std::string& args : {"tiles " + base + " 0 2", "tiles " + base + " 2", "tiles " + base + " 40000 40000",
+                                    "tiles " + base + " 2 2 --lengths 1 5"}) {
+        const CommandResult bad = runGenerator(args);
+        EXPECT_EQ(bad.status, 2) << args;
+        EXPECT_EQ(bad.out, "") << args;
+    }
+    EXPECT_EQ(runGenerator("tiles /nonexistent.gr 2 2").status, 1);
+    std::remove(base.c_str());
 }
 
 TEST(Generator, WriteErrorsFailLoudlyAndLeaveNoFile) {
