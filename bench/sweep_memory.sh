@@ -8,6 +8,7 @@
 # Defaults: a road network of 2000 x 2000 (4 million nodes), 2 ranks.
 set -euo pipefail
 build=$1 width=${2:-2000} height=${3:-2000} ranks=${4:-2}
+build=$(cd "$build" && pwd)  # the script works in a folder of its own
 export OMPI_ALLOW_RUN_AS_ROOT=1 OMPI_ALLOW_RUN_AS_ROOT_CONFIRM=1 OMPI_MCA_btl=self,vader
 work=$(mktemp -d)
 trap 'pkill -USR1 -f "$work" 2>/dev/null || true; rm -rf "$work"' EXIT

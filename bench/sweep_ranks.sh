@@ -13,7 +13,7 @@
 # against one rank's (ideal: 1).
 set -euo pipefail
 
-build=${1:-build}
+build=$(cd "${1:-build}" && pwd)
 ranks=${2:-2}
 rounds=${3:-2}
 side=${4:-140}

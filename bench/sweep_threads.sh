@@ -13,6 +13,7 @@
 #   bench/sweep_threads.sh BUILD_DIR [THREADS [ROUNDS [SECONDS [SIDE]]]]
 set -euo pipefail
 build=$1 threads=${2:-2} rounds=${3:-2} seconds=${4:-60} side=${5:-140}
+build=$(cd "$build" && pwd)  # the script works in a folder of its own
 sweep=$build/spc_sweep
 gen=$build/spc_gen
 [ -x "$sweep" ] && [ -x "$gen" ] || { echo "build spc_sweep and spc_gen in $build first" >&2; exit 2; }
