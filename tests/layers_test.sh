@@ -26,8 +26,8 @@ declare -A may_use=(
   [generator]="base network loader"
   [spc_sweep/plan]="base report"
   [spc_sweep/checkpoint]="base network report spc_sweep/plan"
-  [spc_sweep/ranks]="base network loader engine report spc_sweep/plan spc_sweep/checkpoint"
-  [spc_sweep/tool]="base network loader engine report spc_sweep/plan spc_sweep/checkpoint spc_sweep/ranks"
+  [spc_sweep/ranks]="base network loader engine phast report spc_sweep/plan spc_sweep/checkpoint"
+  [spc_sweep/tool]="base network loader engine phast report spc_sweep/plan spc_sweep/checkpoint spc_sweep/ranks"
 )
 
 status=0

@@ -49,6 +49,10 @@ public:
         for (int32_t v = 0; v < n_; ++v) {
             priority_[static_cast<size_t>(v)] = priority(v);
             queue.emplace(priority_[static_cast<size_t>(v)], v);
+            if ((v & 1023) == 1023 && limits_.keep_going && !limits_.keep_going()) {
+                report.why_not = "stopped by a signal";
+                return false;
+            }
         }
         while (!queue.empty()) {
             const auto [p, v] = queue.top();

@@ -16,12 +16,15 @@ namespace {
 std::string headerBody(const CheckpointHeader& h, int format) {
     return "spc_sweep checkpoint " + std::to_string(format) + " nodes " + std::to_string(h.network.nodes) + " arcs " +
            std::to_string(h.network.arcs) + " hash " + hexText(h.network.hash, 16) + " repetitions " +
-           std::to_string(h.repetitions);
+           std::to_string(h.repetitions) + (h.phast ? " method phast" : "");
+}
+
+std::string networkPrefix(const std::string& dir, const NetworkFingerprint& n) {
+    return dir + "/spc_sweep-n" + std::to_string(n.nodes) + "-m" + std::to_string(n.arcs) + "-" + hexText(n.hash, 16);
 }
 
 std::string namePrefix(const std::string& dir, const CheckpointHeader& h) {
-    return dir + "/spc_sweep-n" + std::to_string(h.network.nodes) + "-m" + std::to_string(h.network.arcs) + "-" +
-           hexText(h.network.hash, 16) + "-r" + std::to_string(h.repetitions);
+    return networkPrefix(dir, h.network) + "-r" + std::to_string(h.repetitions) + (h.phast ? "-phast" : "");
 }
 
 template <typename T>
@@ -277,10 +280,13 @@ std::string checkpointPath(const std::string& dir, const CheckpointHeader& h) {
     return namePrefix(dir, h) + ".checkpoint";
 }
 std::string finishedPath(const std::string& dir, const CheckpointHeader& h) { return namePrefix(dir, h) + ".done"; }
+std::string hierarchyPath(const std::string& dir, const NetworkFingerprint& network) {
+    return networkPrefix(dir, network) + ".hierarchy";
+}
 
 size_t longestCheckpointName() {
     const CheckpointHeader widest{{std::numeric_limits<int32_t>::max(), std::numeric_limits<int32_t>::max(), 0},
-                                  kMostRepetitions};
+                                  kMostRepetitions, true};
     return baseNameOf(checkpointPath(".", widest)).size();
 }
 

@@ -40,12 +40,19 @@
 struct CheckpointHeader {
     NetworkFingerprint network;
     int repetitions = 0;
+    // Figures of PHAST runs, else of the heap method's: a checkpoint or
+    // record of one method is never taken for the other's (the header's
+    // line and the file's name say " method phast" and "-phast").
+    bool phast = false;
 };
 
 // The checkpoint of this network and repetition count in dir, and the record
 // its run leaves when complete.
 std::string checkpointPath(const std::string& dir, const CheckpointHeader& header);
 std::string finishedPath(const std::string& dir, const CheckpointHeader& header);
+// The file of the network's contraction hierarchy in dir, kept for every
+// later run of the method phast, whatever its repetitions.
+std::string hierarchyPath(const std::string& dir, const NetworkFingerprint& network);
 // The longest name either can have in dir.
 size_t longestCheckpointName();
 

@@ -17,7 +17,7 @@ namespace {
 std::string headBody(const CheckpointHeader& h, int format) {
     return "spc_sweep finished " + std::to_string(format) + " nodes " + std::to_string(h.network.nodes) + " arcs " +
            std::to_string(h.network.arcs) + " hash " + hexText(h.network.hash, 16) + " repetitions " +
-           std::to_string(h.repetitions);
+           std::to_string(h.repetitions) + (h.phast ? " method phast" : "");
 }
 
 std::string totalsBody(const NetworkTotals& t) {

@@ -25,17 +25,75 @@ ChunkRecord runChunk(Engine& engine, const Chunk& chunk, const std::function<boo
     return record;
 }
 
-ComputeThreads::ComputeThreads(const ArcTable& table, int count) {
-    for (int i = 0; i < count; ++i) {
-        engines_.push_back(std::make_unique<Engine>());
-        engines_.back()->prepare(table, EngineUse::figures);
+ChunkRecord runChunk(PhastEngine& engine, const Chunk& chunk, const std::function<bool()>& keep_going) {
+    ChunkRecord record;
+    record.chunk = chunk;
+    record.sources.reserve(static_cast<size_t>(chunk.sources()));
+    int32_t sources[kMostTrees];
+    TreeFigures figures[kMostTrees];
+    for (int64_t s = chunk.first; s <= chunk.last;) {
+        if (keep_going && !keep_going()) break;
+        const int count = static_cast<int>(std::min<int64_t>(engine.trees(), chunk.last - s + 1));
+        for (int t = 0; t < count; ++t) sources[t] = static_cast<int32_t>(s + t);
+        const uint64_t start = threadCpuNs();
+        engine.run(sources, count, figures);
+        record.cpu_ns += threadCpuNs() - start;
+        for (int t = 0; t < count; ++t) {
+            record.sources.push_back({figures[t].reached, figures[t].sum, figures[t].largest, figures[t].scans});
+        }
+        s += count;
     }
-    for (const auto& engine : engines_) threads_.emplace_back([this, e = engine.get()] { loop(*e); });
+    return record;
+}
+
+namespace {
+
+class HeapRunner : public ChunkRunner {
+public:
+    explicit HeapRunner(const ArcTable& table) { engine_.prepare(table, EngineUse::figures); }
+    ChunkRecord run(const Chunk& chunk, const std::function<bool()>& keep_going) override {
+        return runChunk(engine_, chunk, keep_going);
+    }
+
+private:
+    Engine engine_;
+};
+
+class PhastRunner : public ChunkRunner {
+public:
+    explicit PhastRunner(const HierarchyView& hierarchy) { engine_.prepare(hierarchy, kMostTrees); }
+    ChunkRecord run(const Chunk& chunk, const std::function<bool()>& keep_going) override {
+        return runChunk(engine_, chunk, keep_going);
+    }
+
+private:
+    PhastEngine engine_;
+};
+
+}  // namespace
+
+std::unique_ptr<ChunkRunner> heapRunner(const ArcTable& table) { return std::make_unique<HeapRunner>(table); }
+std::unique_ptr<ChunkRunner> phastRunner(const HierarchyView& hierarchy) {
+    return std::make_unique<PhastRunner>(hierarchy);
+}
+
+ComputeThreads::ComputeThreads(const ArcTable& table, int count) {
+    for (int i = 0; i < count; ++i) runners_.push_back(heapRunner(table));
+    start();
+}
+
+ComputeThreads::ComputeThreads(int count, const std::function<std::unique_ptr<ChunkRunner>()>& make) {
+    for (int i = 0; i < count; ++i) runners_.push_back(make());
+    start();
+}
+
+void ComputeThreads::start() {
+    for (const auto& runner : runners_) threads_.emplace_back([this, r = runner.get()] { loop(*r); });
 }
 
 ComputeThreads::~ComputeThreads() { finish(); }
 
-void ComputeThreads::loop(Engine& engine) {
+void ComputeThreads::loop(ChunkRunner& runner) {
     for (;;) {
         Chunk chunk;
         {
@@ -46,7 +104,7 @@ void ComputeThreads::loop(Engine& engine) {
             todo_.pop_front();
             ++running_;
         }
-        ChunkRecord record = runChunk(engine, chunk, [this] { return !abandoned_; });
+        ChunkRecord record = runner.run(chunk, [this] { return !abandoned_; });
         {
             std::lock_guard<std::mutex> lock(mutex_);
             --running_;

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "engine/engine.h"
+#include "phast/phast_engine.h"
 #include "spc_sweep/plan/tally.h"
 
 // Processor time of the calling thread in nanoseconds.
@@ -25,12 +26,29 @@ uint64_t threadCpuNs();
 // is asked before each source; the chunk stops at the first false and its
 // record is then incomplete.
 ChunkRecord runChunk(Engine& engine, const Chunk& chunk, const std::function<bool()>& keep_going = {});
+// The same with PHAST, the engine's trees() sources a pass; keep_going is
+// asked before each pass. The processor time is the passes'.
+ChunkRecord runChunk(PhastEngine& engine, const Chunk& chunk, const std::function<bool()>& keep_going = {});
+
+// What one compute thread runs chunks with: an engine of its own.
+class ChunkRunner {
+public:
+    virtual ~ChunkRunner() = default;
+    virtual ChunkRecord run(const Chunk& chunk, const std::function<bool()>& keep_going) = 0;
+};
+// A heap engine over the table, for the figures alone; PHAST engines of
+// kMostTrees trees over the hierarchy. Both throw std::bad_alloc when the
+// memory is short.
+std::unique_ptr<ChunkRunner> heapRunner(const ArcTable& table);
+std::unique_ptr<ChunkRunner> phastRunner(const HierarchyView& hierarchy);
 
 class ComputeThreads {
 public:
-    // Prepares `count` engines over the table, for the figures alone (throws
-    // std::bad_alloc when the memory is short), and starts a thread for each.
+    // Prepares `count` heap engines over the table (throws std::bad_alloc
+    // when the memory is short), and starts a thread for each.
     ComputeThreads(const ArcTable& table, int count);
+    // The same with the runners that `make` gives, one a thread.
+    ComputeThreads(int count, const std::function<std::unique_ptr<ChunkRunner>()>& make);
     ~ComputeThreads();  // finish() unless abandoned, then waits for the threads
     ComputeThreads(const ComputeThreads&) = delete;
     ComputeThreads& operator=(const ComputeThreads&) = delete;
@@ -51,8 +69,9 @@ public:
     void finish();
 
 private:
-    void loop(Engine& engine);
-    std::vector<std::unique_ptr<Engine>> engines_;
+    void start();
+    void loop(ChunkRunner& runner);
+    std::vector<std::unique_ptr<ChunkRunner>> runners_;
     mutable std::mutex mutex_;
     std::condition_variable work_;
     std::condition_variable results_;

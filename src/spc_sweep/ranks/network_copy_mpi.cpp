@@ -1,10 +1,12 @@
 // One copy of the network per machine: the ranks of a machine share a
-// read-only arc table in an MPI shared-memory window. Rank 0 lays it out;
-// it crosses the interconnect once per machine, to the machine's first rank.
+// read-only arc table (or a hierarchy's image) in an MPI shared-memory
+// window. Rank 0 lays it out; it crosses the interconnect once per machine,
+// to the machine's first rank.
 #include <mpi.h>
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <new>
 
 #include "base/aligned_vector.h"
@@ -33,6 +35,10 @@ void splitByMachine() {
     MPI_Comm_set_errhandler(machine, MPI_ERRORS_RETURN);
 }
 
+// Rank 0's bytes, as `fill` writes them, in a window every rank of each
+// machine reads (`block`). Empty string or what failed, on every rank.
+std::string makeSharedCopy(uint64_t bytes, const std::function<void(void*)>& fill);
+
 bool firstOnMachine() {
     int machine_rank = 0;
     MPI_Comm_rank(machine, &machine_rank);
@@ -60,13 +66,13 @@ void shareLayout(ArcLayout& l) {
 
 // Each machine adds what its ranks need to the copy and compares it with
 // what it has. Returns an empty string, or (on rank 0) why not.
-std::string checkMemory(const ArcLayout& layout, uint64_t mine) {
+std::string checkMemory(uint64_t shared, uint64_t mine) {
     uint64_t ranks_need = 0;
     MPI_Reduce(&mine, &ranks_need, 1, MPI_UINT64_T, MPI_SUM, 0, machine);
     int64_t short_by = 0;
     uint64_t need = 0, available = 0;
     if (firstOnMachine()) {
-        need = ranks_need + layout.bytes;
+        need = ranks_need + shared;
         available = availableMemory();
         short_by = need > available ? static_cast<int64_t>(need - available) : 0;
     }
@@ -83,7 +89,7 @@ std::string checkMemory(const ArcLayout& layout, uint64_t mine) {
         if (myRank() == 0) MPI_Recv(numbers, 2, MPI_UINT64_T, found.rank, 0, MPI_COMM_WORLD, MPI_STATUS_IGNORE);
     }
     return "the machine of rank " + std::to_string(found.rank) + " lacks the memory for the network: its ranks need " +
-           "about " + mebibytes(numbers[0]) + " with the shared copy of " + mebibytes(layout.bytes) + ", " + mebibytes(numbers[1]) +
+           "about " + mebibytes(numbers[0]) + " with the shared copy of " + mebibytes(shared) + ", " + mebibytes(numbers[1]) +
            " are available";
 }
 
@@ -95,41 +101,23 @@ std::string shareNetwork(const Network& network, uint64_t rank_zero_extra, int e
     ArcLayout layout = zero ? planArcLayout(network) : ArcLayout{};
     shareLayout(layout);
     const uint64_t engines = static_cast<uint64_t>(engines_per_rank) * engineOwnBytes(layout, EngineUse::figures);
-    std::string why = checkMemory(layout, engines + (zero ? rank_zero_extra : 0));
+    const std::string why = checkMemory(layout.bytes, engines + (zero ? rank_zero_extra : 0));
     if (!allRanksAgree(why.empty())) return why;
-
-    // The machine's first rank allocates the copy; the others find it. A
-    // cache line more, to start the copy on one.
-    const MPI_Aint size = firstOnMachine() ? static_cast<MPI_Aint>(layout.bytes + kCacheLine) : 0;
-    MPI_Info info;
-    MPI_Info_create(&info);
-    MPI_Info_set(info, "alloc_shared_noncontig", "true");
-    void* mine = nullptr;
-    const int made = MPI_Win_allocate_shared(size, 1, info, machine, &mine, &window);
-    MPI_Info_free(&info);
-    if (!allRanksAgree(made == MPI_SUCCESS)) {
-        if (made == MPI_SUCCESS) MPI_Win_free(&window);
-        window = MPI_WIN_NULL;
-        return "a machine could not make the shared copy of the network (" + mebibytes(layout.bytes) + ")";
-    }
-    MPI_Aint got = 0;
-    int unit = 1;
-    void* base = nullptr;
-    MPI_Win_shared_query(window, 0, &got, &unit, &base);
-    block = reinterpret_cast<void*>((reinterpret_cast<uintptr_t>(base) + kCacheLine - 1) / kCacheLine * kCacheLine);
-    MPI_Win_lock_all(MPI_MODE_NOCHECK, window);
-    if (zero) writeArcLayout(network, layout, block);
-    if (first_ranks != MPI_COMM_NULL) {
-        auto* bytes = static_cast<unsigned char*>(block);
-        for (size_t at = 0; at < layout.bytes; at += kPiece) {
-            const int count = static_cast<int>(std::min(kPiece, layout.bytes - at));
-            MPI_Bcast(bytes + at, count, MPI_BYTE, 0, first_ranks);
-        }
-    }
-    MPI_Win_sync(window);
-    MPI_Barrier(machine);
-    MPI_Win_sync(window);
+    const std::string failed = makeSharedCopy(layout.bytes, [&](void* to) { writeArcLayout(network, layout, to); });
+    if (!failed.empty()) return failed + " of the network (" + mebibytes(layout.bytes) + ")";
     table = {layout, block};
+    return {};
+}
+
+std::string shareBlock(const unsigned char* bytes, uint64_t size, uint64_t rank_zero_extra, uint64_t per_rank,
+                       const unsigned char*& copy) {
+    splitByMachine();
+    const bool zero = myRank() == 0;
+    const std::string why = checkMemory(size, per_rank + (zero ? rank_zero_extra : 0));
+    if (!allRanksAgree(why.empty())) return why;
+    const std::string failed = makeSharedCopy(size, [&](void* to) { std::memcpy(to, bytes, size); });
+    if (!failed.empty()) return failed + " (" + mebibytes(size) + ")";
+    copy = static_cast<const unsigned char*>(block);
     return {};
 }
 
@@ -141,3 +129,44 @@ void releaseNetworkCopy() {
         block = nullptr;
     }
 }
+
+namespace {
+
+std::string makeSharedCopy(uint64_t bytes_wanted, const std::function<void(void*)>& fill) {
+    const bool zero = myRank() == 0;
+    const size_t bytes_total = static_cast<size_t>(bytes_wanted);
+    // The machine's first rank allocates the copy; the others find it. A
+    // cache line more, to start the copy on one.
+    const MPI_Aint size = firstOnMachine() ? static_cast<MPI_Aint>(bytes_total + kCacheLine) : 0;
+    MPI_Info info;
+    MPI_Info_create(&info);
+    MPI_Info_set(info, "alloc_shared_noncontig", "true");
+    void* mine = nullptr;
+    const int made = MPI_Win_allocate_shared(size, 1, info, machine, &mine, &window);
+    MPI_Info_free(&info);
+    if (!allRanksAgree(made == MPI_SUCCESS)) {
+        if (made == MPI_SUCCESS) MPI_Win_free(&window);
+        window = MPI_WIN_NULL;
+        return "a machine could not make the shared copy";
+    }
+    MPI_Aint got = 0;
+    int unit = 1;
+    void* base = nullptr;
+    MPI_Win_shared_query(window, 0, &got, &unit, &base);
+    block = reinterpret_cast<void*>((reinterpret_cast<uintptr_t>(base) + kCacheLine - 1) / kCacheLine * kCacheLine);
+    MPI_Win_lock_all(MPI_MODE_NOCHECK, window);
+    if (zero) fill(block);
+    if (first_ranks != MPI_COMM_NULL) {
+        auto* bytes = static_cast<unsigned char*>(block);
+        for (size_t at = 0; at < bytes_total; at += kPiece) {
+            const int count = static_cast<int>(std::min(kPiece, bytes_total - at));
+            MPI_Bcast(bytes + at, count, MPI_BYTE, 0, first_ranks);
+        }
+    }
+    MPI_Win_sync(window);
+    MPI_Barrier(machine);
+    MPI_Win_sync(window);
+    return {};
+}
+
+}  // namespace

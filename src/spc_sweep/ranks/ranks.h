@@ -44,6 +44,14 @@ double measureHandoutSeconds();
 // the copy and for an engine per compute thread of all its ranks. Returns an
 // empty string, or (on rank 0) why not; on failure no rank holds a copy.
 std::string shareNetwork(const Network& network, uint64_t rank_zero_extra, int engines_per_rank, ArcTable& table);
+// Rank 0's block of bytes (a hierarchy's image; `bytes` on rank 0, null
+// elsewhere, `size` on every rank) to every rank in the same way: one
+// read-only copy per machine, `copy` this rank's view of it, 8-byte aligned.
+// Each machine first checks its memory for the copy and `per_rank` bytes a
+// rank (rank 0: rank_zero_extra more). Empty string or (on rank 0) why not.
+// Without MPI, `copy` is `bytes` itself.
+std::string shareBlock(const unsigned char* bytes, uint64_t size, uint64_t rank_zero_extra, uint64_t per_rank,
+                       const unsigned char*& copy);
 // Frees this machine's copy.
 void releaseNetworkCopy();
 

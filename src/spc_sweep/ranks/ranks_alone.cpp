@@ -53,6 +53,18 @@ std::string shareNetwork(const Network& network, uint64_t rank_zero_extra, int e
     return {};
 }
 
+std::string shareBlock(const unsigned char* bytes, uint64_t, uint64_t rank_zero_extra, uint64_t per_rank,
+                       const unsigned char*& to) {
+    const uint64_t need = per_rank + rank_zero_extra;  // the block is in memory already
+    const uint64_t available = availableMemory();
+    if (need > available) {
+        return "the machine lacks the memory for the engines: they need about " + mebibytes(need) + ", " +
+               mebibytes(available) + " are available";
+    }
+    to = bytes;
+    return {};
+}
+
 void releaseNetworkCopy() { copy = {}; }
 
 std::unique_ptr<RankLink> linkToOtherRanks() { return std::make_unique<NoOtherRanks>(); }

@@ -27,6 +27,7 @@ struct Serving {
     const NetworkTotals& totals;
     FinishedRecord* record;   // null without a checkpoint directory
     const SweepTally* tally;  // null: the record's figures
+    MethodFacts method;
     std::vector<std::string> written_now;
 
     std::string kept() const {
@@ -86,6 +87,7 @@ struct Serving {
     }
 
     bool runLog() {
+        if (header.phast) return true;  // the run log holds the heap method's times alone
         const OutputKey key{"log", absolutePath(o.log_file), item.name, item.occurrence};
         return appendOnce(key, "the run-log line", o.log_file,
                           runLogLine(item.name, totals.sum, time(), totals.scans, nontrivial()));
@@ -93,7 +95,9 @@ struct Serving {
 
     bool json() {
         if (o.json_file.empty()) return true;
-        const JsonRecord r{item.name,        totals.sum,          time(),         totals.scans,    nontrivial(),
+        const JsonRecord r{item.name,        header.phast ? "phast" : "heap",
+                           method.hierarchy_seconds, method.hierarchy_bytes,
+                           totals.sum,          time(),         totals.scans,    nontrivial(),
                            totals.diameter,  totals.radius,       totals.ranks,   totals.threads, header.repetitions,
                            totals.wall_seconds, static_cast<double>(totals.cpu_ns) / 1e9, totals.resumed,
                            totals.started,   totals.ended,        totals.host};
@@ -123,9 +127,10 @@ bool reportOut(const std::string& name, const std::string& text, const std::stri
 std::string sweepSummaryLine(const SummaryFigures& s) {
     char line[640];
     std::snprintf(line, sizeof line,
-                  "spc_sweep: %d rank%s, %d thread%s (%s); wall-clock %s s; processor time in the runs %s s; %lld "
+                  "spc_sweep: %d rank%s, %d thread%s (%s)%s%s; wall-clock %s s; processor time in the runs %s s; %lld "
                   "chunk%s, %d repetition%s; %lld source run%s resumed from the checkpoint; %s\n",
                   s.ranks, s.ranks == 1 ? "" : "s", s.threads, s.threads == 1 ? "" : "s", s.build.c_str(),
+                  s.method.empty() ? "" : "; ", s.method.c_str(),
                   plainSeconds(s.wall_seconds).c_str(),
                   plainSeconds(s.cpu_seconds).c_str(),
                   static_cast<long long>(s.chunks), s.chunks == 1 ? "" : "s", s.repetitions,
@@ -135,10 +140,11 @@ std::string sweepSummaryLine(const SummaryFigures& s) {
 }
 
 bool finishSweep(const NetworkItem& item, const SweepOptions& o, const SweepTally& tally, CheckpointFile& checkpoint,
-                 const CheckpointHeader& header, const NetworkTotals& t, const std::string& build) {
+                 const CheckpointHeader& header, const NetworkTotals& t, const std::string& build,
+                 const MethodFacts& method) {
     const std::string& name = item.name;
     const float time = timePerSweepMs(t.cpu_ns, header.repetitions);
-    const SummaryFigures summary{t.ranks,  t.threads,         build,     t.wall_seconds, static_cast<double>(t.cpu_ns) / 1e9,
+    const SummaryFigures summary{t.ranks,  t.threads,         build,     method.words, t.wall_seconds, static_cast<double>(t.cpu_ns) / 1e9,
                                  t.chunks, header.repetitions, t.resumed, t.diameter,     t.radius};
     const bool durable = !o.checkpoint_dir.empty();
     bool ok = reportOut(name,
@@ -165,7 +171,7 @@ bool finishSweep(const NetworkItem& item, const SweepOptions& o, const SweepTall
             return false;
         }
     }
-    Serving serving{item, o, header, t, durable ? &record : nullptr, &tally, {}};
+    Serving serving{item, o, header, t, durable ? &record : nullptr, &tally, method, {}};
     return serving.all() && ok;
 }
 
@@ -175,7 +181,7 @@ bool serveFinishedRecord(const NetworkItem& item, const SweepOptions& o, Finishe
     std::string now = "nothing was swept or logged now";
     bool ok = true;
     if (!record.earlier()) {
-        Serving serving{item, o, header, t, &record, nullptr, {}};
+        Serving serving{item, o, header, t, &record, nullptr, {header.phast, "", -1, 0}, {}};
         ok = serving.all();
         now = "nothing was swept now";
         for (size_t i = 0; i < serving.written_now.size(); ++i) {
@@ -185,9 +191,9 @@ bool serveFinishedRecord(const NetworkItem& item, const SweepOptions& o, Finishe
     const float time = timePerSweepMs(t.cpu_ns, header.repetitions);
     char line[1024];
     std::snprintf(line, sizeof line,
-                  "spc_sweep: recorded by an earlier run on %d rank%s, %d thread%s that ended %s (wall-clock %s s; "
+                  "spc_sweep: recorded by an earlier run%s on %d rank%s, %d thread%s that ended %s (wall-clock %s s; "
                   "processor time in the runs %s s; %s); %s\n",
-                  t.ranks, t.ranks == 1 ? "" : "s", t.threads, t.threads == 1 ? "" : "s", t.ended.c_str(),
+                  header.phast ? " of the method phast" : "", t.ranks, t.ranks == 1 ? "" : "s", t.threads, t.threads == 1 ? "" : "s", t.ended.c_str(),
                   plainSeconds(t.wall_seconds).c_str(),
                   plainSeconds(static_cast<double>(t.cpu_ns) / 1e9).c_str(), eccentricities(t.diameter, t.radius).c_str(),
                   now.c_str());

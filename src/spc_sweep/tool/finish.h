@@ -26,6 +26,7 @@ struct SummaryFigures {
     int ranks = 1;
     int threads = 1;  // of all ranks
     std::string build;
+    std::string method;  // the method phast's words, else empty
     double wall_seconds = 0;
     double cpu_seconds = 0;
     int64_t chunks = 0;
@@ -36,6 +37,16 @@ struct SummaryFigures {
 };
 std::string sweepSummaryLine(const SummaryFigures& s);
 
+// The method phast's facts for the tool's line and the JSON record (the
+// heap method has none). A PHAST time never goes into the run log, which
+// holds the heap method's.
+struct MethodFacts {
+    bool phast = false;
+    std::string words;  // "method phast, its hierarchy built in 12.5 s, 40 MiB"
+    double hierarchy_seconds = -1;  // below 0: loaded from its file
+    uint64_t hierarchy_bytes = 0;
+};
+
 // A complete sweep: writes the report (the four result lines and the tool's
 // line, which names the ranks' build), the finished record in place of the
 // checkpoint, then every output.
@@ -43,7 +54,7 @@ std::string sweepSummaryLine(const SummaryFigures& s);
 // Returns whether everything was written.
 bool finishSweep(const NetworkItem& item, const SweepOptions& options, const SweepTally& tally,
                  CheckpointFile& checkpoint, const CheckpointHeader& header, const NetworkTotals& totals,
-                 const std::string& build);
+                 const std::string& build, const MethodFacts& method = {});
 
 // A network finished by an earlier run: writes the outputs its record has not
 // served, then its report with a line that says so. Returns whether

@@ -13,6 +13,7 @@
 #include <memory>
 #include <new>
 
+#include "hierarchy_run.h"
 #include "loader/network_loader.h"
 #include "outputs.h"
 #include "progress.h"
@@ -56,6 +57,7 @@ struct RankZeroState {
     CheckpointFile checkpoint;
     CheckpointHeader header;
     FinishedRecord record;
+    PreparedHierarchy hierarchy;  // the method phast's
     bool reported = false;     // finished by an earlier run: nothing to sweep
     bool interrupted = false;  // a signal stopped the reading
 };
@@ -143,11 +145,21 @@ std::string prepareOnRankZero(const NetworkItem& item, const SweepOptions& o, Ra
     for (int t : o.threads_per_rank) threads += t;
     z.schedule = std::make_unique<SweepSchedule>(nodes, o.repetitions, std::max(threads, 1));
     z.tally = std::make_unique<SweepTally>(nodes);
-    z.header = {{nodes, z.network.arcs, 0}, o.repetitions};
+    const bool phast = o.method == SweepMethod::phast;
+    z.header = {{nodes, z.network.arcs, 0}, o.repetitions, phast};
+    if (!o.checkpoint_dir.empty()) {
+        z.header = {fingerprintOf(z.network), o.repetitions, phast};
+        why = takeFinishedRecord(item, o, z);
+        if (!why.empty() || z.reported) return why;
+    }
+    if (phast) {
+        why = prepareHierarchy(item.name, o, z.network, z.hierarchy);
+        if (!why.empty()) {
+            z.interrupted = interruption() != 0;
+            return why;
+        }
+    }
     if (o.checkpoint_dir.empty()) return {};
-    z.header = {fingerprintOf(z.network), o.repetitions};
-    why = takeFinishedRecord(item, o, z);
-    if (!why.empty() || z.reported) return why;
     const std::string path = checkpointPath(o.checkpoint_dir, z.header);
     removeLeftoverTemporaries(path);
     CheckpointScan scan;
@@ -203,8 +215,13 @@ NetworkResult coordinateNetwork(const NetworkItem& item, const SweepOptions& o, 
     for (int n : o.threads_per_rank) threads += n;
     const NetworkTotals totals{t.sum(),   t.scans(), t.cpuNs(),     wall,         link->ranks(), threads, resumed,
                                z.schedule->chunksHandedOut(), t.diameter(), t.radius(), started, isoTimeNow(), hostName()};
-    return finishSweep(item, o, t, z.checkpoint, z.header, totals, ranksBuild()) ? NetworkResult::swept
-                                                                                    : NetworkResult::failed;
+    MethodFacts method;
+    if (o.method == SweepMethod::phast) {
+        method = {true, hierarchyWords(z.hierarchy), z.hierarchy.loaded ? -1 : z.hierarchy.build_seconds,
+                  z.hierarchy.image.size()};
+    }
+    return finishSweep(item, o, t, z.checkpoint, z.header, totals, ranksBuild(), method) ? NetworkResult::swept
+                                                                                            : NetworkResult::failed;
 }
 
 // A run cut short ends the tool at once: the compute thread may be inside a
@@ -260,8 +277,11 @@ NetworkResult sweepNetwork(const NetworkItem& item, const SweepOptions& o) {
     const uint64_t rank_zero_extra =
         static_cast<uint64_t>(z.network.nodes) * (SweepTally::kBytesPerSource + sizeof(int32_t)) +
         static_cast<uint64_t>(z.network.arcs) * 2 * sizeof(int32_t);
+    const bool phast = o.method == SweepMethod::phast;
     ArcTable table;
-    why = shareNetwork(z.network, rank_zero_extra, o.threads, table);
+    HierarchyView hierarchy;
+    why = phast ? shareHierarchy(z.hierarchy, z.network, rank_zero_extra, o.threads, hierarchy)
+                : shareNetwork(z.network, rank_zero_extra, o.threads, table);
     clearNetwork(z.network);  // the engines read the machine's copy
     if (!why.empty()) {
         if (zero) complain(item.name, why);
@@ -272,7 +292,8 @@ NetworkResult sweepNetwork(const NetworkItem& item, const SweepOptions& o) {
         std::unique_ptr<ComputeThreads> compute;
         bool prepared = true;
         try {
-            compute = std::make_unique<ComputeThreads>(table, o.threads);
+            compute = phast ? std::make_unique<ComputeThreads>(o.threads, [&] { return phastRunner(hierarchy); })
+                            : std::make_unique<ComputeThreads>(table, o.threads);
         } catch (const std::bad_alloc&) {
             prepared = false;
         }

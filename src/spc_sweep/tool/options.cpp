@@ -7,9 +7,10 @@
 #include <map>
 
 const char* const kSweepUsage =
-    "usage: spc_sweep [--repetitions R] [--threads N] [--checkpoint DIR] [--log FILE] [--per-source FILE]\n"
-    "                 [--json FILE] [--progress SECONDS] NETWORK...\n"
-    "       spc_sweep --estimate SECONDS [--ranks P[xN][,P[xN]...]] [--threads N] [--repetitions R] NETWORK...";
+    "usage: spc_sweep [--method heap|phast] [--repetitions R] [--threads N] [--checkpoint DIR] [--log FILE]\n"
+    "                 [--per-source FILE] [--json FILE] [--progress SECONDS] NETWORK...\n"
+    "       spc_sweep --estimate SECONDS [--method heap|phast] [--ranks P[xN][,P[xN]...]] [--threads N]\n"
+    "                 [--repetitions R] NETWORK...";
 
 namespace {
 
@@ -103,6 +104,9 @@ std::string parseSweepOptions(const std::vector<std::string>& args, SweepOptions
             if (!wholeNumber(value, 1, 1000000, options.repetitions)) {
                 return "--repetitions needs a whole number from 1 to 1000000";
             }
+        } else if (takeOption(args, i, "--method", value)) {
+            if (value != "heap" && value != "phast") return "--method needs heap or phast";
+            options.method = value == "phast" ? SweepMethod::phast : SweepMethod::heap;
         } else if (takeOption(args, i, "--checkpoint", value)) {
             if (value.empty()) return "--checkpoint needs a directory";
             options.checkpoint_dir = value;

@@ -4,8 +4,13 @@
 #include <string>
 #include <vector>
 
+// How the figures are computed: the binary-heap method the benchmark times,
+// or PHAST over a contraction hierarchy (lengths >= 0; the same figures).
+enum class SweepMethod { heap, phast };
+
 struct SweepOptions {
     int repetitions = 4;
+    SweepMethod method = SweepMethod::heap;
     std::string checkpoint_dir;  // empty: no checkpoint
     std::string log_file = "spc_heap_output.txt";
     std::string per_source;      // empty: none; %n stands for the network's file name

@@ -207,6 +207,12 @@ bool jsonRecordsBuilt() { return true; }
 std::string jsonText(const JsonRecord& r) {
     nlohmann::ordered_json j;
     j["network"] = r.network;
+    if (r.method == "phast") {  // a record without a method is the heap method's, as ever
+        j["method"] = r.method;
+        j["hierarchy_build_seconds"] =
+            r.hierarchy_seconds >= 0 ? nlohmann::ordered_json(r.hierarchy_seconds) : nlohmann::ordered_json(nullptr);
+        j["hierarchy_bytes"] = r.hierarchy_bytes > 0 ? nlohmann::ordered_json(r.hierarchy_bytes) : nlohmann::ordered_json(nullptr);
+    }
     j["sum_of_distances"] = formatInteger(r.sum);
     j["time_per_sweep_ms"] = static_cast<double>(r.time_per_sweep);
     j["trivial_triple_comparisons"] = r.trivial;

@@ -43,6 +43,11 @@ std::string hostName();
 // One completed network's JSON record.
 struct JsonRecord {
     std::string network;
+    std::string method = "heap";
+    // The method phast's hierarchy: seconds of its build (below 0: loaded
+    // from its file, or not known) and its bytes (0: not known).
+    double hierarchy_seconds = -1;
+    uint64_t hierarchy_bytes = 0;
     int128 sum = 0;
     float time_per_sweep = 0;
     int64_t trivial = 0;

@@ -144,7 +144,8 @@ TEST_F(CheckpointText, DamageBeforeAMarkAndForeignHeadersAreRefused) {
     for (const CheckpointHeader& other : {CheckpointHeader{{13, 30, header_.network.hash}, 2},
                                           CheckpointHeader{{12, 31, header_.network.hash}, 2},
                                           CheckpointHeader{{12, 30, header_.network.hash + 1}, 2},
-                                          CheckpointHeader{header_.network, 3}}) {
+                                          CheckpointHeader{header_.network, 3},
+                                          CheckpointHeader{header_.network, 2, true}}) {  // PHAST's figures
         const std::string why = read(headerLine(other) + text_.substr(headerLine(header_).size()));
         EXPECT_EQ(why.rfind("it belongs to another network or repetition count (its header says nodes ", 0), 0u)
             << why;

@@ -35,7 +35,12 @@ TEST(SweepOptions, AcceptsEveryFormAndRefusesBadUse) {
     EXPECT_EQ(o.estimate_ranks[0].ranks, 4);
     EXPECT_EQ(o.estimate_ranks[0].threads, 32);
     EXPECT_EQ(o.threads, 3);
+    EXPECT_EQ(whyNot({"--method", "phast", "a.gr"}, &o), "");
+    EXPECT_EQ(o.method, SweepMethod::phast);
+    EXPECT_EQ(whyNot({"--method=heap", "a.gr"}, &o), "");
+    EXPECT_EQ(o.method, SweepMethod::heap);
     EXPECT_EQ(whyNot({"a.gr"}, &o), "");
+    EXPECT_EQ(o.method, SweepMethod::heap);
     EXPECT_EQ(o.repetitions, 4);
     EXPECT_EQ(o.log_file, "spc_heap_output.txt");
     EXPECT_EQ(o.progress_seconds, 600);
@@ -63,6 +68,8 @@ TEST(SweepOptions, AcceptsEveryFormAndRefusesBadUse) {
              {{"--estimate", "1", "--ranks", "0", "a.gr"}, ranks},
              {{"--estimate", "1", "--ranks", "4,,8", "a.gr"}, ranks},
              {{"--ranks", "4", "a.gr"}, "--ranks goes with --estimate"},
+             {{"--method", "PHAST", "a.gr"}, "--method needs heap or phast"},
+             {{"a.gr", "--method"}, "--method needs heap or phast"},
              {{"--speed", "a.gr"}, "unknown option --speed"}}) {
         EXPECT_EQ(whyNot(args), message);
     }

@@ -232,9 +232,10 @@ TEST_F(SweepRun, ABadNameAmongGoodOnesIsReportedAndTheOthersGoOn) {
 
 TEST_F(SweepRun, BadUsageGivesTheUsageLine) {
     const std::string usage =
-        "usage: spc_sweep [--repetitions R] [--threads N] [--checkpoint DIR] [--log FILE] [--per-source FILE]\n"
-        "                 [--json FILE] [--progress SECONDS] NETWORK...\n"
-        "       spc_sweep --estimate SECONDS [--ranks P[xN][,P[xN]...]] [--threads N] [--repetitions R] NETWORK...\n";
+        "usage: spc_sweep [--method heap|phast] [--repetitions R] [--threads N] [--checkpoint DIR] [--log FILE]\n"
+        "                 [--per-source FILE] [--json FILE] [--progress SECONDS] NETWORK...\n"
+        "       spc_sweep --estimate SECONDS [--method heap|phast] [--ranks P[xN][,P[xN]...]] [--threads N]\n"
+        "                 [--repetitions R] NETWORK...\n";
     sweep(1, "");
     EXPECT_EQ(status_, 2);
     EXPECT_EQ(err_, "spc_sweep: no network file given\n" + usage);
