@@ -53,7 +53,10 @@ TEST(Readme, TheShapesOfTheToolsLinesAreTheToolsOwn) {
     EXPECT_TRUE(std::regex_search(estimate, std::regex("^spc_sweep: estimate: [^:]+: processor time per sweep [0-9.]+ s "
                                                        "\\(19 times in 20 between [0-9.]+ and [0-9.]+ s\\), [0-9.]+ core-hours; 4 sweeps "
                                                        "[0-9.]+ s \\([0-9.]+ to [0-9.]+ s\\); from [0-9]+ sources' runs in "
-                                                       "[0-9.]+ s\n  memory: at most ")))
+                                                       "[0-9.]+ s\n(spc_sweep: estimate: [^:]+ \\(method phast\\): processor time per "
+                                                       "sweep [0-9.]+ s [^\n]*\n  cheaper: the method (phast|heap), [0-9.]+ "
+                                                       "times less processor time than the method (heap|phast) for 4 "
+                                                       "sweeps\n)?  memory: at most ")))
         << estimate;
     // The JSON record: the same keys, in the same order.
     if (jsonRecordsBuilt()) {
