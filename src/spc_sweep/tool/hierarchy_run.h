@@ -15,8 +15,8 @@ struct PreparedHierarchy {
     double build_seconds = 0;  // when built now
 };
 
-// "N kept in FILE"-style words for the tool's line: how the hierarchy came
-// and its memory, e.g. "method phast, hierarchy built in 12.5 s, 40 MiB".
+// The method's words for the tool's line: how the hierarchy came and its
+// memory, e.g. "method phast, its hierarchy built in 12.5 s, 40 MiB".
 std::string hierarchyWords(const PreparedHierarchy& h);
 
 // Loads or builds the network's hierarchy. A file of it in the checkpoint
