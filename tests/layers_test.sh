@@ -23,11 +23,12 @@ declare -A may_use=(
   [program]="base network loader engine state"
   [sweep]="base network engine report state program"
   [console]="base network report state program sweep"
-  [generator]="base network loader"
+  [compressed]="base network loader"
+  [generator]="base network loader compressed"
   [spc_sweep/plan]="base report"
   [spc_sweep/checkpoint]="base network report spc_sweep/plan"
   [spc_sweep/ranks]="base network loader engine phast report spc_sweep/plan spc_sweep/checkpoint"
-  [spc_sweep/tool]="base network loader engine phast report spc_sweep/plan spc_sweep/checkpoint spc_sweep/ranks"
+  [spc_sweep/tool]="base network loader compressed engine phast report spc_sweep/plan spc_sweep/checkpoint spc_sweep/ranks"
 )
 
 status=0

@@ -8,6 +8,7 @@
 #include <cassert>
 #include <limits>
 
+#include "base/harmonic.h"
 #include "engine_arrays.h"
 #include "engine_kernels.h"
 #include "heap_scans.h"
@@ -305,6 +306,20 @@ int64_t Engine::largestLabel() const {
         }
     });
     return largest;
+}
+
+double Engine::harmonicOfRun() const {
+    const State& s = *state_;
+    HarmonicSum sum;
+    engine::forEachWidth([&](auto width, const EngineWidths& w) {
+        using W = decltype(width);
+        if (!(w == s.widths)) return;
+        const auto& run = s.arraysOf<W>().run;
+        for (int64_t i = 0; i < s.last.reached; ++i) {
+            sum.add(static_cast<int64_t>(run.label[run.reached[i] - 1]) - static_cast<int64_t>(run.offset));
+        }
+    });
+    return sum.value();
 }
 
 void Engine::release() {

@@ -92,6 +92,9 @@ public:
     const RunFigures& figures() const;
     const std::vector<int64_t>& labels() const;
     int64_t largestLabel() const;
+    // The sum of 1/d over the nodes the last run reached at a distance d > 0
+    // (base/harmonic.h: the same bits whatever the order), worked out on demand.
+    double harmonicOfRun() const;
 
     // The widths runs take now: the table's, with 64-bit keys once a run of
     // checked 32-bit keys outgrew them (see engine_widths.h).

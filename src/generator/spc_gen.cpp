@@ -9,7 +9,8 @@
 
 #include <sys/stat.h>
 
-#include "loader/network_loader.h"
+#include "compressed/compressed_output.h"
+#include "compressed/network_file.h"
 #include "network_generator.h"
 #include "tiles.h"
 
@@ -29,7 +30,9 @@ const char* const kUsage =
     "                of lengths drawn from the network's own\n"
     "  --seed S      seed of the random lengths and arcs (default 1)\n"
     "  --lengths LO HI  arc lengths drawn uniformly from LO..HI (default 1 100)\n"
-    "  -o FILE       write to FILE instead of standard output\n";
+    "  -o FILE       write to FILE instead of standard output; a FILE ending in .gz, .xz\n"
+    "                or .bz2 is written compressed with gzip, xz or bzip2\n"
+    "  NETWORK may be plain text or compressed with gzip, xz or bzip2.\n";
 
 int usageError(const std::string& why) {
     std::fprintf(stderr, "spc_gen: %s (spc_gen --help for usage)\n", why.c_str());
@@ -85,12 +88,7 @@ int main(int argc, char** argv) {
         if (sizes.size() != 3) return usageError("tiles takes a network file and two sizes");
         if (!parseNumber(sizes[1], across) || !parseNumber(sizes[2], down)) return usageError("sizes must be whole numbers");
         if (lengths_given) return usageError("tiles takes its lengths from the network: no --lengths");
-        std::filebuf file;
-        if (file.open(sizes[0], std::ios::in | std::ios::binary) == nullptr) {
-            std::fprintf(stderr, "spc_gen: cannot open %s: %s\n", sizes[0], std::strerror(errno));
-            return 1;
-        }
-        const std::string why = readNetwork(file, base);
+        const std::string why = readNetworkFile(sizes[0], base);
         if (!why.empty()) {
             std::fprintf(stderr, "spc_gen: %s: %s\n", sizes[0], why.c_str());
             return 1;
@@ -116,9 +114,15 @@ int main(int argc, char** argv) {
     struct stat target {};
     const bool removable = !output.empty() && (stat(output.c_str(), &target) != 0 || S_ISREG(target.st_mode));
 
-    std::FILE* out = output.empty() ? stdout : std::fopen(output.c_str(), "wb");
+    const Compression packing = compressionNamed(output);
+    if (packing == Compression::other) return usageError("-o writes plain text, .gz, .xz or .bz2, not " + output);
+    std::string cannot;
+    std::FILE* out = output.empty() ? stdout
+                     : packing == Compression::none ? std::fopen(output.c_str(), "wb")
+                                                    : openCompressedOutput(output, packing, cannot);
     if (out == nullptr) {
-        std::fprintf(stderr, "spc_gen: cannot open %s for writing: %s\n", output.c_str(), std::strerror(errno));
+        std::fprintf(stderr, "spc_gen: cannot open %s for writing: %s\n", output.c_str(),
+                     cannot.empty() ? std::strerror(errno) : cannot.c_str());
         return 1;
     }
     bool ok = spec.family == "tiles" ? writeTiles(out, base, across, down, spec.seed, tiles_comment) : writeNetwork(out, spec);

@@ -3,15 +3,27 @@
 #include <algorithm>
 #include <cassert>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <limits>
+#include <memory>
 #include <new>
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
 #include "base/integers.h"
 
 namespace {
+
+// Asks for large pages under a large array about to be written: a network of
+// millions of arcs otherwise spends much of its loading in page faults.
+void adviseLargePages(const void* start, size_t bytes) {
+    constexpr uintptr_t kLarge = uintptr_t{1} << 21;
+    const uintptr_t first = (reinterpret_cast<uintptr_t>(start) + kLarge - 1) & ~(kLarge - 1);
+    const uintptr_t last = (reinterpret_cast<uintptr_t>(start) + bytes) & ~(kLarge - 1);
+    if (last > first) madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+}
 
 // Buffered reading of single characters with a line count for messages.
 struct CharReader {
@@ -135,10 +147,46 @@ std::string readWord(CharReader& in, int64_t record_line, std::string* out) {
 }
 
 void skipRestOfLine(CharReader& in) {
-    int c;
-    do {
-        c = in.get();
-    } while (c != EOF && c != '\n');
+    for (;;) {
+        const char* from = in.buffer.data() + in.pos;
+        const void* end = std::memchr(from, '\n', in.len - in.pos);
+        if (end != nullptr) {
+            in.pos += static_cast<size_t>(static_cast<const char*>(end) - from) + 1;
+            ++in.line;
+            return;
+        }
+        in.pos = in.len;
+        if (!in.refill()) return;
+    }
+}
+
+// The three numbers of an arc record, read straight from the buffer when
+// they stand there plainly: on this line, apart by spaces or tabs, an
+// optional minus, at most ten digits, in range. Reads exactly what readInt
+// would; false leaves the reader as it was, for readInt to read them (and
+// to word what is wrong).
+bool readArcPlainly(CharReader& in, ArcTriple& arc) {
+    const char* p = in.buffer.data() + in.pos;
+    const char* const end = in.buffer.data() + in.len;
+    for (int field = 0; field < 3; ++field) {
+        while (p < end && (*p == ' ' || *p == '\t')) ++p;
+        const bool negative = p < end && *p == '-';
+        if (negative) ++p;
+        const char* const digits = p;
+        uint64_t value = 0;
+        while (p < end && p - digits < 11 && static_cast<unsigned>(*p - '0') < 10) {
+            value = value * 10 + static_cast<unsigned>(*p - '0');
+            ++p;
+        }
+        // The number must visibly end inside the buffer; between fields a blank must follow.
+        if (p == digits || p == end || p - digits > 10) return false;
+        if (field < 2 && *p != ' ' && *p != '\t') return false;
+        if (value > (negative ? uint64_t{1} << 31 : (uint64_t{1} << 31) - 1)) return false;
+        arc[static_cast<size_t>(field)] = static_cast<int32_t>(negative ? -static_cast<int64_t>(value)
+                                                                        : static_cast<int64_t>(value));
+    }
+    in.pos = static_cast<size_t>(p - in.buffer.data());
+    return true;
 }
 
 std::string mib(uint64_t bytes) {
@@ -179,26 +227,29 @@ std::string readRecords(CharReader& in, int64_t file_size, std::vector<ArcTriple
             // an arc record takes at least six characters.
             const uint64_t room = std::min<uint64_t>(static_cast<uint64_t>(arc_count),
                                                      static_cast<uint64_t>(std::max<int64_t>(file_size, 0)) / 6 + 1);
-            if (room * sizeof(ArcTriple) <= memory) arcs.reserve(room);
+            if (room * sizeof(ArcTriple) <= memory) {
+                arcs.reserve(room);
+                adviseLargePages(arcs.data(), room * sizeof(ArcTriple));
+            }
         } else if (row_label == 'a') {
             if (!seen_problem) return lineMessage(record_line, "an arc before the problem line");
             ArcTriple arc{};
-            int64_t at = 0;
-            std::string why = readInt(in, "tail", "an arc", record_line, arc[0], at);
-            if (why.empty()) why = readInt(in, "head", "an arc", record_line, arc[1], at);
-            if (why.empty()) why = readInt(in, "length", "an arc", record_line, arc[2], at);
-            if (!why.empty()) return why;
+            if (!readArcPlainly(in, arc)) {
+                int64_t at = 0;
+                std::string why = readInt(in, "tail", "an arc", record_line, arc[0], at);
+                if (why.empty()) why = readInt(in, "head", "an arc", record_line, arc[1], at);
+                if (why.empty()) why = readInt(in, "length", "an arc", record_line, arc[2], at);
+                if (!why.empty()) return why;
+            }
             if (arcs.size() == static_cast<size_t>(arc_count)) {
                 return lineMessage(record_line, "more arcs than the " + std::to_string(arc_count) +
                                                     " declared on line " + std::to_string(problem_line));
             }
-            const std::string arc_name = std::to_string(arc[0]) + " -> " + std::to_string(arc[1]);
-            const std::string range = " is outside 1.." + std::to_string(nodes);
-            if (arc[0] < 1 || arc[0] > nodes) {
-                return lineMessage(record_line, "tail " + std::to_string(arc[0]) + " of arc " + arc_name + range);
-            }
-            if (arc[1] < 1 || arc[1] > nodes) {
-                return lineMessage(record_line, "head " + std::to_string(arc[1]) + " of arc " + arc_name + range);
+            if (arc[0] < 1 || arc[0] > nodes || arc[1] < 1 || arc[1] > nodes) {
+                const bool tail = arc[0] < 1 || arc[0] > nodes;
+                return lineMessage(record_line, (tail ? "tail " : "head ") + std::to_string(arc[tail ? 0 : 1]) +
+                                                    " of arc " + std::to_string(arc[0]) + " -> " +
+                                                    std::to_string(arc[1]) + " is outside 1.." + std::to_string(nodes));
             }
             if (arcs.size() == arcs.capacity() &&
                 (arcs.size() * 2 + 1) * sizeof(ArcTriple) > memory) {
@@ -224,61 +275,64 @@ std::string readRecords(CharReader& in, int64_t file_size, std::vector<ArcTriple
 
 }  // namespace
 
-uint64_t networkMemoryNeed(int64_t nodes, int64_t arcs) {
-    // Per node: offset, label, per-source sum, heap id and key, settled list,
-    // the engine's own label, key and id for narrow widths, and the low halves
-    // of the heap's ids.
-    const uint64_t per_node = sizeof(int32_t) + sizeof(int64_t) + sizeof(int128) + sizeof(int32_t) +
-                              sizeof(int64_t) + sizeof(int32_t) + 3 * sizeof(int32_t) + sizeof(uint16_t);
-    // Per arc: the staged triple and its head and length in the table. The
-    // engine's copy of head and length (at most 8 bytes) comes after the
-    // staged triples are freed.
-    const uint64_t per_arc = sizeof(ArcTriple) + 2 * sizeof(int32_t);
-    return static_cast<uint64_t>(nodes) * per_node + static_cast<uint64_t>(arcs) * per_arc;
+namespace {
+
+// An arc's head and length as one number that orders as (head, length) does.
+uint64_t headAndLength(int32_t head, int32_t length) {
+    return static_cast<uint64_t>(static_cast<uint32_t>(head)) << 32 |
+           (static_cast<uint32_t>(length) ^ 0x80000000u);
 }
 
-uint64_t memory_limit = 0;
-
-uint64_t availableMemory() {
-    if (memory_limit != 0) return memory_limit;
-    uint64_t available = std::numeric_limits<uint64_t>::max();
-    // MemAvailable counts what the kernel can hand out without swapping.
-    std::ifstream meminfo("/proc/meminfo");
-    std::string key;
-    uint64_t kib = 0;
-    bool found = false;
-    while (!found && meminfo >> key >> kib) {
-        found = key == "MemAvailable:";
-        meminfo.ignore(std::numeric_limits<std::streamsize>::max(), '\n');
+// Sorts one node's arcs: by insertion when they are few, as most are.
+void sortArcsOfNode(uint64_t* first, uint64_t* last) {
+    if (last - first > 32) {
+        std::sort(first, last);
+        return;
     }
-    if (found) {
-        available = kib * 1024;
-    } else {
-        const long pages = sysconf(_SC_PHYS_PAGES);
-        const long page_size = sysconf(_SC_PAGESIZE);
-        if (pages > 0 && page_size > 0) available = static_cast<uint64_t>(pages) * static_cast<uint64_t>(page_size);
+    for (uint64_t* i = first + 1; i < last; ++i) {
+        const uint64_t key = *i;
+        uint64_t* j = i;
+        for (; j > first && *(j - 1) > key; --j) *j = *(j - 1);
+        *j = key;
     }
-    rlimit limit{};
-    if (getrlimit(RLIMIT_AS, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY) {
-        available = std::min<uint64_t>(available, limit.rlim_cur);
-    }
-    return available;
 }
+
+}  // namespace
 
 void buildArcTable(std::vector<ArcTriple>& arcs, int32_t nodes, Network& network) {
-    std::sort(arcs.begin(), arcs.end());
+    // The arcs in the order of (tail, head, length): counted into their
+    // tails' places, then each tail's few sorted, in time linear in the arcs.
     const size_t m = arcs.size();
     network.point.assign(static_cast<size_t>(nodes) + 1, 0);
-    network.head.resize(m);
-    network.length.resize(m);
-    for (size_t e = 0; e < m; ++e) {
-        assert(arcs[e][0] >= 1 && arcs[e][0] <= nodes && arcs[e][1] >= 1 && arcs[e][1] <= nodes);
-        ++network.point[static_cast<size_t>(arcs[e][0])];
-        network.head[e] = arcs[e][1];
-        network.length[e] = arcs[e][2];
+    for (const ArcTriple& a : arcs) {
+        assert(a[0] >= 1 && a[0] <= nodes && a[1] >= 1 && a[1] <= nodes);
+        ++network.point[static_cast<size_t>(a[0])];
     }
     // point[u] becomes the number of arcs whose tail is at most u.
     for (size_t u = 1; u < network.point.size(); ++u) network.point[u] += network.point[u - 1];
+    {
+        std::unique_ptr<uint64_t[]> keys(new uint64_t[m]);  // every slot written below: not cleared first
+        adviseLargePages(keys.get(), m * sizeof(uint64_t));
+        std::vector<int32_t> next(network.point.begin(), network.point.end() - 1);  // node u's next slot at u-1
+        for (const ArcTriple& a : arcs) {
+            keys[static_cast<size_t>(next[static_cast<size_t>(a[0] - 1)]++)] = headAndLength(a[1], a[2]);
+        }
+        arcs.clear();
+        arcs.shrink_to_fit();
+        for (size_t u = 1; u < network.point.size(); ++u) {
+            sortArcsOfNode(keys.get() + network.point[u - 1], keys.get() + network.point[u]);
+        }
+        network.head.reserve(m);
+        network.length.reserve(m);
+        adviseLargePages(network.head.data(), m * sizeof(int32_t));
+        adviseLargePages(network.length.data(), m * sizeof(int32_t));
+        network.head.resize(m);
+        network.length.resize(m);
+        for (size_t e = 0; e < m; ++e) {
+            network.head[e] = static_cast<int32_t>(keys[e] >> 32);
+            network.length[e] = static_cast<int32_t>(static_cast<uint32_t>(keys[e]) ^ 0x80000000u);
+        }
+    }
     network.nodes = nodes;
     network.arcs = static_cast<int32_t>(m);
     network.generation = nextNetworkGeneration();  // an engine's arrays belong to the previous one
@@ -287,15 +341,18 @@ void buildArcTable(std::vector<ArcTriple>& arcs, int32_t nodes, Network& network
 }
 
 std::string readNetwork(std::streambuf& in, Network& network, const std::function<bool()>& keep_going,
-                        std::string* problem_type) {
+                        std::string* problem_type, int64_t size_hint) {
     CharReader reader(in);
     std::vector<ArcTriple> arcs;
     int32_t nodes = 0;
     int32_t arc_count = 0;
     std::string why;
     try {
-        const int64_t size = in.pubseekoff(0, std::ios::end, std::ios::in);
-        in.pubseekoff(0, std::ios::beg, std::ios::in);
+        int64_t size = size_hint;
+        if (size < 0) {
+            size = in.pubseekoff(0, std::ios::end, std::ios::in);
+            in.pubseekoff(0, std::ios::beg, std::ios::in);
+        }
         why = readRecords(reader, size, arcs, nodes, arc_count, keep_going, problem_type);
         if (why.empty()) {
             buildArcTable(arcs, nodes, network);

@@ -17,9 +17,11 @@ using ArcTriple = std::array<int32_t, 3>;
 // empty string, or what is wrong and where; the network is then empty.
 // keep_going, when set, is asked now and then (every 65,536 records): at
 // false reading stops, and no network is loaded. `problem_type` gets the
-// word after the problem line's p, which nothing uses.
+// word after the problem line's p, which nothing uses. size_hint, when not
+// negative, stands for the stream's size in bytes (which bounds the room
+// reserved for arcs); otherwise the stream is asked for its size.
 std::string readNetwork(std::streambuf& in, Network& network, const std::function<bool()>& keep_going = {},
-                        std::string* problem_type = nullptr);
+                        std::string* problem_type = nullptr, int64_t size_hint = -1);
 
 // Sorts the arcs and lays them out as the arc table of a network with `nodes`
 // nodes. Every tail and head must lie in 1..nodes. Empties `arcs`.

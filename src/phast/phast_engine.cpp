@@ -6,6 +6,7 @@
 #include <limits>
 #include <type_traits>
 
+#include "base/harmonic.h"
 #include "engine/instruction_sets.h"
 
 namespace {
@@ -42,13 +43,53 @@ struct PassSums {
     Lanes<K> reached{};
     Lanes<K> largest{};
     Lanes<K> scans{};
+    // The sums of 1/d over d > 0 (base/harmonic.h) in four limbs of 32 bits,
+    // each summed in 64: no carries to take while the pass runs.
+    UnsignedLanes<K> h0{}, h1{}, h2{}, h3{};
 };
+
+// The lanes (each below 2^63) as doubles, each rounded as a conversion
+// rounds it: its two halves convert exactly (a half or'ed into the
+// significand of 2^52), and the one addition rounds. Without AVX-512DQ a
+// conversion of 64-bit lanes would go lane by lane.
+template <int K, typename Doubles>
+inline void lanesAsDoubles(const UnsignedLanes<K>& x, Doubles& out) {
+    const uint64_t two52 = 0x4330000000000000u;  // the bits of 2^52
+    const Doubles high = reinterpret_cast<Doubles>((x >> 32) | two52) - 0x1p52;
+    const Doubles low = reinterpret_cast<Doubles>((x & 0xffffffffu) | two52) - 0x1p52;
+    out = high * 0x1p32 + low;  // the product is exact
+}
+
+// Adds 1/d for each lane whose distance d is counted (`counted`: -1).
+template <int K>
+inline void addHarmonic(const Lanes<K>& distance, const Lanes<K>& counted, PassSums<K>& s) {
+    typedef double Doubles __attribute__((vector_size(8 * K)));
+    // Bitwise selections and arithmetic alone: vector conditions and
+    // comparisons of 64-bit lanes went lane by lane without AVX-512DQ.
+    const UnsignedLanes<K> keep = reinterpret_cast<UnsignedLanes<K>>(counted);
+    const UnsignedLanes<K> d = (reinterpret_cast<UnsignedLanes<K>>(distance) & keep) | (~keep & 1u);  // 1 elsewhere
+    Doubles t;
+    lanesAsDoubles<K, Doubles>(d, t);
+    t = 1.0 / t;
+    const UnsignedLanes<K> bits = reinterpret_cast<UnsignedLanes<K>>(t);
+    const UnsignedLanes<K> m = (bits & ((uint64_t{1} << 52) - 1)) | (uint64_t{1} << 52);
+    const UnsignedLanes<K> shift = (bits >> 52) - (1023 - 68);  // 5..68, as HarmonicSum::term
+    const UnsignedLanes<K> left = m << (shift & 63);
+    const UnsignedLanes<K> below = ((shift >> 6) & 1u) - 1u;  // all ones where the shift stays below 64
+    const UnsignedLanes<K> low = left & below & keep;
+    const UnsignedLanes<K> high = (((m >> ((64 - shift) & 63)) & below) | (left & ~below)) & keep;
+    s.h0 += low;
+    const UnsignedLanes<K> t1 = high - (s.h0 < low);  // a carry adds 1 (a true lane is -1)
+    s.h1 += t1;
+    s.h2 -= s.h1 < t1;
+}
 
 // The downward pass of K trees: every node, in index order, takes the least
 // of its upward labels (`up`, sorted by index and ended by an entry of index
 // n) and its downward arcs' tails' labels plus their lengths.
-template <int K, typename Label>
-inline void downwardPass(const HierarchyView& h, unsigned char* __restrict labels, const UpLabel* up, PassSums<K>& s) {
+template <int K, typename Label, bool Harmonic>
+inline void downwardPass(const HierarchyView& h, unsigned char* __restrict labels, const UpLabel* up, PassSums<K>& sums) {
+    PassSums<K> s = sums;  // in registers: the labels' stores could otherwise alias them
     constexpr size_t kNodeBytes = sizeof(Label) * K;
     const int32_t n = h.nodes;
     const int64_t* const first = h.down_first;
@@ -80,38 +121,46 @@ inline void downwardPass(const HierarchyView& h, unsigned char* __restrict label
         const Lanes<K> signed_x = reinterpret_cast<Lanes<K>>(x);
         s.largest = signed_x > s.largest ? signed_x : s.largest;
         s.scans += reached & degree[i];
+        if constexpr (Harmonic) addHarmonic<K>(lab, reached & (lab > 0), s);
     }
+    sums = s;
 }
 
-// Compiled once per instruction set, everything inlined.
-template <int K, typename Label>
+// Compiled once per instruction set, everything inlined; with the harmonic
+// sums (a division a node and tree) only where they are wanted.
+template <int K, typename Label, bool Harmonic>
 __attribute__((flatten)) void passPortable(const HierarchyView& h, unsigned char* labels, const UpLabel* up, PassSums<K>& s) {
-    downwardPass<K, Label>(h, labels, up, s);
+    downwardPass<K, Label, Harmonic>(h, labels, up, s);
 }
 #ifdef SPC_X86
-template <int K, typename Label>
+template <int K, typename Label, bool Harmonic>
 SPC_TARGET_AVX2 __attribute__((flatten)) void passAvx2(const HierarchyView& h, unsigned char* labels, const UpLabel* up,
                                                        PassSums<K>& s) {
-    downwardPass<K, Label>(h, labels, up, s);
+    downwardPass<K, Label, Harmonic>(h, labels, up, s);
 }
-template <int K, typename Label>
+template <int K, typename Label, bool Harmonic>
 SPC_TARGET_AVX512 __attribute__((flatten)) void passAvx512(const HierarchyView& h, unsigned char* labels, const UpLabel* up,
                                                            PassSums<K>& s) {
-    downwardPass<K, Label>(h, labels, up, s);
+    downwardPass<K, Label, Harmonic>(h, labels, up, s);
 }
 #endif
 
-template <int K, typename Label>
-PassSums<K> pass(const HierarchyView& h, unsigned char* labels, const UpLabel* up) {
+template <int K, typename Label, bool Harmonic>
+PassSums<K> passOf(const HierarchyView& h, unsigned char* labels, const UpLabel* up) {
     PassSums<K> s;
     switch (currentInstructionSet()) {
 #ifdef SPC_X86
-        case InstructionSet::avx512: passAvx512<K, Label>(h, labels, up, s); break;
-        case InstructionSet::avx2: passAvx2<K, Label>(h, labels, up, s); break;
+        case InstructionSet::avx512: passAvx512<K, Label, Harmonic>(h, labels, up, s); break;
+        case InstructionSet::avx2: passAvx2<K, Label, Harmonic>(h, labels, up, s); break;
 #endif
-        default: passPortable<K, Label>(h, labels, up, s); break;
+        default: passPortable<K, Label, Harmonic>(h, labels, up, s); break;
     }
     return s;
+}
+
+template <int K, typename Label>
+PassSums<K> pass(const HierarchyView& h, unsigned char* labels, const UpLabel* up, bool harmonic) {
+    return harmonic ? passOf<K, Label, true>(h, labels, up) : passOf<K, Label, false>(h, labels, up);
 }
 
 }  // namespace
@@ -209,19 +258,20 @@ template <int K>
 void PhastEngine::runTrees(int count, TreeFigures* figures) {
     PassSums<K> s;
     if (!wide_) {
-        s = pass<K, uint32_t>(h_, labels_.get(), up_.data());
+        s = pass<K, uint32_t>(h_, labels_.get(), up_.data(), harmonic_);
         // Were a distance of 2^32 - 1 or more cut to 32 bits, the first such
         // came from a tail labelled rightly, at a distance of at least
         // 2^32 - 1 less the longest arc, and counted in the largest.
         for (int t = 0; t < count && !wide_; ++t) wide_ = s.largest[t] + longest_down_ >= kUnreached<uint32_t>;
     }
-    if (wide_) s = pass<K, int64_t>(h_, labels_.get(), up_.data());  // from now on in 64 bits
+    if (wide_) s = pass<K, int64_t>(h_, labels_.get(), up_.data(), harmonic_);  // from now on in 64 bits
     for (int t = 0; t < count; ++t) {
         figures[t].reached = s.reached[t];
         figures[t].sum = static_cast<int128>((static_cast<uint128>(static_cast<uint64_t>(s.carries[t])) << 64) |
                                              static_cast<uint64_t>(s.low[t]));
         figures[t].largest = s.largest[t];
         figures[t].scans = s.scans[t];
+        figures[t].harmonic = harmonic_ ? HarmonicSum{s.h0[t], s.h1[t], s.h2[t]}.value() : -1;
     }
 }
 

@@ -34,6 +34,7 @@ struct TreeFigures {
     int128 sum = 0;
     int64_t largest = 0;
     int64_t scans = 0;
+    double harmonic = 0;  // the sum of 1/d over d > 0 (base/harmonic.h); -1: not asked for
 };
 
 // The trees a pass can hold: 1, 2, 4 or 8 (eight labels of a node fill a
@@ -47,6 +48,9 @@ public:
     void prepare(const HierarchyView& hierarchy, int trees);
     void prepare(const Hierarchy& hierarchy, int trees) { prepare(viewOf(hierarchy), trees); }
     int trees() const { return k_; }
+    // Whether runs give the harmonic sums (by default they do): a division a
+    // node and tree, about a third more time a pass; without, -1.
+    void setHarmonic(bool harmonic) { harmonic_ = harmonic; }
 
     // Trees from the sources (ids 1..nodes, at most trees() of them): their
     // figures, figures[t] for sources[t].
@@ -74,6 +78,7 @@ private:
 
     HierarchyView h_;
     int k_ = 1;
+    bool harmonic_ = true;
     int64_t longest_down_ = 0;  // the longest downward arc
     // Labels, index * k + tree: a node's k labels side by side. Held in 32
     // bits while every distance stays below 2^32 - 1 (half the bytes the

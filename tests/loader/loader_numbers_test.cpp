@@ -4,8 +4,11 @@
 
 #include <cstdint>
 #include <optional>
+#include <random>
+#include <sstream>
 #include <string>
 
+#include "loader/network_loader.h"
 #include "test_support.h"
 
 namespace {
@@ -164,6 +167,61 @@ TEST(ReaderNumbers, ASignWithoutDigitsIsNoNumber) {
                                       field.record + " is not a number");
         }
     }
+}
+
+// The reader takes plainly written arc records straight from its buffer and
+// leaves everything else to its careful path. A source that hands out one
+// character at a time leaves it only the careful path: on every text both
+// must load the same arcs or say the same thing.
+class OneCharacterAtATime : public std::stringbuf {
+public:
+    explicit OneCharacterAtATime(const std::string& text) : std::stringbuf(text) {}
+
+protected:
+    std::streamsize xsgetn(char* to, std::streamsize count) override {
+        return std::stringbuf::xsgetn(to, std::min<std::streamsize>(count, 1));
+    }
+};
+
+// Arc records with blanks of every kind between and around their fields,
+// numbers of every shape, and now and then junk or a comment after them.
+std::string randomRecords(std::mt19937_64& random) {
+    static const char* const blanks[] = {" ", " ", "\t", "  ", "\n", "\r", " \v", "\f"};
+    static const char* const numbers[] = {"1", "2", "3", "4", "5", "0", "00", "-1", "+2", "7x", "2147483647",
+                                          "2147483648", "-2147483648", "-2147483649", "99999999999", "0000000000003"};
+    static const char* const ends[] = {"\n", "\n", "\r\n", " c note\n", "x", "", "\n\n", " a"};
+    const auto pick = [&](const auto& list) { return std::string(list[random() % (sizeof list / sizeof *list)]); };
+    const size_t records = random() % 8;
+    std::string text = "p sp 5 " + std::to_string(records) + "\n";
+    for (size_t r = 0; r < records; ++r) {
+        text += "a";
+        for (int field = 0; field < 3; ++field) {
+            text += pick(blanks);
+            // Mostly good numbers, so that errors come late, after many lines.
+            text += random() % 4 ? std::to_string(1 + random() % 5) : pick(numbers);
+        }
+        text += pick(ends);
+    }
+    return text;
+}
+
+TEST(Reader, PlainlyWrittenArcsReadAsTheCarefulPathReadsThem) {
+    std::mt19937_64 random(2026);
+    int loaded = 0;
+    for (int round = 0; round < 20000; ++round) {
+        const std::string text = randomRecords(random);
+        std::stringbuf whole(text);
+        OneCharacterAtATime slow(text);
+        Network fast_network, slow_network;
+        const std::string fast_said = readNetwork(whole, fast_network);
+        const std::string slow_said = readNetwork(slow, slow_network);
+        ASSERT_EQ(fast_said, slow_said) << text;
+        ASSERT_EQ(fast_network.head, slow_network.head) << text;
+        ASSERT_EQ(fast_network.length, slow_network.length) << text;
+        ASSERT_EQ(fast_network.point, slow_network.point) << text;
+        loaded += fast_said.empty();
+    }
+    EXPECT_GT(loaded, 2000);  // many texts load
 }
 
 }  // namespace

@@ -234,3 +234,14 @@ std::string CheckpointFile::closeRemoving() {
 CheckpointFile::~CheckpointFile() {
     if (fd_ >= 0) closeKeeping();
 }
+
+std::string readCheckpointText(const std::string& text, const CheckpointHeader& expected, const LineSink& sink,
+                               CheckpointScan& scan) {
+    const ReadAt read = [&](uint64_t offset, char* to, size_t size) -> int64_t {
+        if (offset >= text.size()) return 0;
+        const size_t n = std::min<size_t>(size, text.size() - offset);
+        std::memcpy(to, text.data() + offset, n);
+        return static_cast<int64_t>(n);
+    };
+    return readCheckpoint(read, expected, sink, scan);
+}

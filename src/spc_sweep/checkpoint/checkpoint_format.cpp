@@ -16,7 +16,9 @@ namespace {
 std::string headerBody(const CheckpointHeader& h, int format) {
     return "spc_sweep checkpoint " + std::to_string(format) + " nodes " + std::to_string(h.network.nodes) + " arcs " +
            std::to_string(h.network.arcs) + " hash " + hexText(h.network.hash, 16) + " repetitions " +
-           std::to_string(h.repetitions) + (h.phast ? " method phast" : "");
+           std::to_string(h.repetitions) + (h.phast ? " method phast" : "") +
+           (h.sources > 0 ? " sources " + std::to_string(h.sources) + " " + hexText(h.sources_hash, 16) : "") +
+           (h.harmonic ? " harmonic" : "");
 }
 
 std::string networkPrefix(const std::string& dir, const NetworkFingerprint& n) {
@@ -24,7 +26,9 @@ std::string networkPrefix(const std::string& dir, const NetworkFingerprint& n) {
 }
 
 std::string namePrefix(const std::string& dir, const CheckpointHeader& h) {
-    return networkPrefix(dir, h.network) + "-r" + std::to_string(h.repetitions) + (h.phast ? "-phast" : "");
+    return networkPrefix(dir, h.network) + "-r" + std::to_string(h.repetitions) + (h.phast ? "-phast" : "") +
+           (h.sources > 0 ? "-s" + std::to_string(h.sources) + "-" + hexText(h.sources_hash, 16) : "") +
+           (h.harmonic ? "-h" : "");
 }
 
 template <typename T>
@@ -64,6 +68,20 @@ bool takeSources(std::istringstream& in, int64_t nodes, int64_t arcs, Checkpoint
             return false;
         }
         if (f.reached == 1 && (f.sum != 0 || f.largest != 0)) return false;  // the source alone: label 0
+    }
+    // Then each source's harmonic sum, as the bits of a double; lines of an
+    // earlier spc_sweep end before it, and leave it unknown.
+    std::string word;
+    in >> std::ws;
+    if (in.peek() == std::char_traits<char>::eof()) return true;
+    if (!(in >> word) || word != "h") return false;
+    for (SourceFigures& f : line.sources) {
+        if (!(in >> word) || word.size() != 16 || word.find_first_not_of("0123456789abcdef") != std::string::npos) {
+            return false;
+        }
+        const uint64_t bits = std::stoull(word, nullptr, 16);
+        std::memcpy(&f.harmonic, &bits, sizeof bits);
+        if (!(f.harmonic >= 0 && f.harmonic <= static_cast<double>(f.reached))) return false;  // NaN fails too
     }
     return true;
 }
@@ -286,7 +304,7 @@ std::string hierarchyPath(const std::string& dir, const NetworkFingerprint& netw
 
 size_t longestCheckpointName() {
     const CheckpointHeader widest{{std::numeric_limits<int32_t>::max(), std::numeric_limits<int32_t>::max(), 0},
-                                  kMostRepetitions, true};
+                                  kMostRepetitions, true, std::numeric_limits<int32_t>::max(), 0, true};
     return baseNameOf(checkpointPath(".", widest)).size();
 }
 
@@ -298,6 +316,17 @@ std::string figuresLine(int64_t first, const SourceFigures* figures, size_t coun
         const SourceFigures& f = figures[i];
         body += " " + std::to_string(f.reached) + " " + formatInteger(f.sum) + " " + std::to_string(f.largest) + " " +
                 std::to_string(f.scans);
+    }
+    // The harmonic sums when every source has one (else the line is as an
+    // earlier spc_sweep wrote it).
+    bool all_known = true;
+    for (size_t i = 0; i < count; ++i) all_known = all_known && figures[i].harmonicKnown();
+    if (!all_known) return withCrc(body);
+    body += " h";
+    for (size_t i = 0; i < count; ++i) {
+        uint64_t bits = 0;
+        std::memcpy(&bits, &figures[i].harmonic, sizeof bits);
+        body += " " + hexText(bits, 16);
     }
     return withCrc(body);
 }
@@ -360,15 +389,4 @@ std::string readCheckpoint(const ReadAt& read, const CheckpointHeader& expected,
         scan.good_bytes = at + line.size() + 1;
     }
     return lines.failed() ? "it cannot be read" : "";
-}
-
-std::string readCheckpointText(const std::string& text, const CheckpointHeader& expected, const LineSink& sink,
-                               CheckpointScan& scan) {
-    const ReadAt read = [&](uint64_t offset, char* to, size_t size) -> int64_t {
-        if (offset >= text.size()) return 0;
-        const size_t n = std::min<size_t>(size, text.size() - offset);
-        std::memcpy(to, text.data() + offset, n);
-        return static_cast<int64_t>(n);
-    };
-    return readCheckpoint(read, expected, sink, scan);
 }

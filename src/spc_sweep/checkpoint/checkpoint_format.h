@@ -44,6 +44,16 @@ struct CheckpointHeader {
     // record of one method is never taken for the other's (the header's
     // line and the file's name say " method phast" and "-phast").
     bool phast = false;
+    // Chosen sources (0: every node): their count and the hash of their ids.
+    // The header's line and the file's name say " sources K HASH" and
+    // "-sK-HASH"; the checkpoint's source positions are 1..K.
+    int64_t sources = 0;
+    uint64_t sources_hash = 0;
+    // With the harmonic sums of every source (a run with a per-source file):
+    // " harmonic" and "-h". A run without never takes such a file, nor one
+    // with them a file without: its figures would lack them.
+    bool harmonic = false;
+    int64_t positions() const { return sources > 0 ? sources : network.nodes; }
 };
 
 // The checkpoint of this network and repetition count in dir, and the record

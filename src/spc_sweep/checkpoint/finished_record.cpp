@@ -17,7 +17,9 @@ namespace {
 std::string headBody(const CheckpointHeader& h, int format) {
     return "spc_sweep finished " + std::to_string(format) + " nodes " + std::to_string(h.network.nodes) + " arcs " +
            std::to_string(h.network.arcs) + " hash " + hexText(h.network.hash, 16) + " repetitions " +
-           std::to_string(h.repetitions) + (h.phast ? " method phast" : "");
+           std::to_string(h.repetitions) + (h.phast ? " method phast" : "") +
+           (h.sources > 0 ? " sources " + std::to_string(h.sources) + " " + hexText(h.sources_hash, 16) : "") +
+           (h.harmonic ? " harmonic" : "");
 }
 
 std::string totalsBody(const NetworkTotals& t) {
@@ -202,7 +204,7 @@ std::string FinishedRecord::readFigures(SweepTally& tally) const {
         const std::string refused = tally.learn(figures.first, figures.sources, "the record");
         if (!refused.empty()) return refused;
     }
-    if (tally.knownSources() != header_.network.nodes) return "it lacks the figures of some sources";
+    if (tally.knownSources() != header_.positions()) return "it lacks the figures of some sources";
     return {};
 }
 

@@ -17,17 +17,20 @@ std::string who(const ChunkRecord& r) {
 
 }  // namespace
 
-SweepTally::SweepTally(int64_t nodes)
+SweepTally::SweepTally(int64_t nodes, int64_t network_nodes)
     : nodes_(nodes),
+      network_nodes_(network_nodes > 0 ? network_nodes : nodes),
       sum_(static_cast<size_t>(nodes), 0),
       largest_(static_cast<size_t>(nodes), 0),
       reached_(static_cast<size_t>(nodes), 0),
-      scans_(static_cast<size_t>(nodes), 0) {}
+      scans_(static_cast<size_t>(nodes), 0),
+      harmonic_(static_cast<size_t>(nodes), -1) {}
 
 SourceFigures SweepTally::figures(int64_t source) const {
     const size_t i = static_cast<size_t>(source - 1);
     const auto wide = wide_sums_.find(source);
-    return {reached_[i], wide != wide_sums_.end() ? wide->second : int128{sum_[i]}, largest_[i], scans_[i]};
+    return {reached_[i], wide != wide_sums_.end() ? wide->second : int128{sum_[i]}, largest_[i], scans_[i],
+            harmonic_[i]};
 }
 
 void SweepTally::store(int64_t source, const SourceFigures& f) {
@@ -36,6 +39,7 @@ void SweepTally::store(int64_t source, const SourceFigures& f) {
     reached_[i] = static_cast<uint32_t>(f.reached);
     scans_[i] = static_cast<uint32_t>(f.scans);
     largest_[i] = f.largest;
+    harmonic_[i] = f.harmonic;
     if (f.sum >= std::numeric_limits<int64_t>::min() && f.sum <= std::numeric_limits<int64_t>::max()) {
         sum_[i] = static_cast<int64_t>(f.sum);
     } else {
@@ -65,7 +69,7 @@ std::string SweepTally::learn(int64_t first, const std::vector<SourceFigures>& g
     for (int64_t s = first; s <= last; ++s) {
         const SourceFigures& f = given[static_cast<size_t>(s - first)];
         // Within what a run can give: a node count, an arc count of 32 bits.
-        if (f.reached < 1 || f.reached > nodes_ || f.scans < 0 || f.scans > std::numeric_limits<int32_t>::max() ||
+        if (f.reached < 1 || f.reached > network_nodes_ || f.scans < 0 || f.scans > std::numeric_limits<int32_t>::max() ||
             f.largest < 0) {
             return "source " + std::to_string(s) + " of " + from + " has impossible figures (" + describe(f) + ")";
         }
@@ -150,7 +154,7 @@ int64_t SweepTally::diameter() const {
 int64_t SweepTally::radius() const {
     int64_t smallest = -1;
     for (size_t i = 0; i < reached_.size(); ++i) {
-        if (reached_[i] != nodes_) continue;
+        if (reached_[i] != network_nodes_) continue;  // reaches every node of the network
         if (smallest < 0 || largest_[i] < smallest) smallest = largest_[i];
     }
     return smallest;

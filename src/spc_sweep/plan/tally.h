@@ -18,8 +18,15 @@ struct SourceFigures {
     int128 sum = 0;       // of their labels
     int64_t largest = 0;  // the largest of them: the source's eccentricity
     int64_t scans = 0;    // arcs examined
+    // The sum of 1/d over the nodes reached at a distance d > 0 (the same
+    // bits for every run of the source); below 0: not known (a checkpoint
+    // of an earlier spc_sweep did not keep it).
+    double harmonic = -1;
+    bool harmonicKnown() const { return harmonic >= 0; }
+    // The integer figures, and the harmonic sum where both know it.
     bool operator==(const SourceFigures& o) const {
-        return reached == o.reached && sum == o.sum && largest == o.largest && scans == o.scans;
+        return reached == o.reached && sum == o.sum && largest == o.largest && scans == o.scans &&
+               (!harmonicKnown() || !o.harmonicKnown() || harmonic == o.harmonic);
     }
 };
 
@@ -33,10 +40,12 @@ struct ChunkRecord {
 
 // Every source's figures, gathered from records that may come in any order.
 // Each source's first record sets them; every later repetition must give the
-// same. 24 bytes a source (sums beyond 64 bits kept aside).
+// same. 32 bytes a source (sums beyond 64 bits kept aside).
 class SweepTally {
 public:
-    explicit SweepTally(int64_t nodes);
+    // Sources 1..sources of a network of `network_nodes` nodes (the same
+    // when every node is a source; chosen sources are numbered 1..K).
+    explicit SweepTally(int64_t sources, int64_t network_nodes = 0);
 
     // Adds a complete record's figures and its processor time. Returns an
     // empty string, or what disagrees (the record is then not added).
@@ -71,22 +80,25 @@ public:
     int64_t radius() const;
 
     // Bytes per source.
-    static constexpr uint64_t kBytesPerSource = 24;
+    static constexpr uint64_t kBytesPerSource = 32;
 
 private:
     void store(int64_t source, const SourceFigures& f);
-    int64_t nodes_;
+    int64_t nodes_;          // sources
+    int64_t network_nodes_;  // what a run may reach
     std::vector<int64_t> sum_;
     std::vector<int64_t> largest_;
     std::vector<uint32_t> reached_;  // 0: not known yet
     std::vector<uint32_t> scans_;
+    std::vector<double> harmonic_;
     std::unordered_map<int64_t, int128> wide_sums_;  // sums that do not fit 64 bits
     uint64_t cpu_ns_ = 0;
     int64_t known_ = 0;
 };
 
 // A check value of consecutive sources' figures: a 64-bit hash of every
-// field, the same on every machine. What a checkpoint keeps of a source's
+// integer field (not the harmonic sum, which checkpoints of an earlier
+// spc_sweep lack), the same on every machine. What a checkpoint keeps of a source's
 // later repetitions instead of the figures.
 uint64_t figuresCheck(const SourceFigures* figures, size_t count);
 

@@ -11,21 +11,32 @@ uint64_t threadCpuNs() {
     return static_cast<uint64_t>(t.tv_sec) * 1000000000u + static_cast<uint64_t>(t.tv_nsec);
 }
 
-ChunkRecord runChunk(Engine& engine, const Chunk& chunk, const std::function<bool()>& keep_going) {
+namespace {
+
+int32_t nodeOf(const RunChoices& choices, int64_t position) {
+    return choices.nodes ? (*choices.nodes)[static_cast<size_t>(position - 1)] : static_cast<int32_t>(position);
+}
+
+}  // namespace
+
+ChunkRecord runChunk(Engine& engine, const Chunk& chunk, const std::function<bool()>& keep_going,
+                     const RunChoices& choices) {
     ChunkRecord record;
     record.chunk = chunk;
     record.sources.reserve(static_cast<size_t>(chunk.sources()));
     for (int64_t s = chunk.first; s <= chunk.last; ++s) {
         if (keep_going && !keep_going()) break;
         const uint64_t start = threadCpuNs();
-        const RunFigures& f = engine.run(static_cast<int32_t>(s));
+        const RunFigures& f = engine.run(nodeOf(choices, s));
         record.cpu_ns += threadCpuNs() - start;  // the run alone, as spc_heap1 times it
-        record.sources.push_back({f.reached, f.sum, engine.largestLabel(), f.scans});
+        record.sources.push_back(
+            {f.reached, f.sum, engine.largestLabel(), f.scans, choices.harmonic ? engine.harmonicOfRun() : -1});
     }
     return record;
 }
 
-ChunkRecord runChunk(PhastEngine& engine, const Chunk& chunk, const std::function<bool()>& keep_going) {
+ChunkRecord runChunk(PhastEngine& engine, const Chunk& chunk, const std::function<bool()>& keep_going,
+                     const RunChoices& choices) {
     ChunkRecord record;
     record.chunk = chunk;
     record.sources.reserve(static_cast<size_t>(chunk.sources()));
@@ -34,12 +45,13 @@ ChunkRecord runChunk(PhastEngine& engine, const Chunk& chunk, const std::functio
     for (int64_t s = chunk.first; s <= chunk.last;) {
         if (keep_going && !keep_going()) break;
         const int count = static_cast<int>(std::min<int64_t>(engine.trees(), chunk.last - s + 1));
-        for (int t = 0; t < count; ++t) sources[t] = static_cast<int32_t>(s + t);
+        for (int t = 0; t < count; ++t) sources[t] = nodeOf(choices, s + t);
         const uint64_t start = threadCpuNs();
         engine.run(sources, count, figures);
         record.cpu_ns += threadCpuNs() - start;
         for (int t = 0; t < count; ++t) {
-            record.sources.push_back({figures[t].reached, figures[t].sum, figures[t].largest, figures[t].scans});
+            record.sources.push_back(
+                {figures[t].reached, figures[t].sum, figures[t].largest, figures[t].scans, figures[t].harmonic});
         }
         s += count;
     }
@@ -50,35 +62,44 @@ namespace {
 
 class HeapRunner : public ChunkRunner {
 public:
-    explicit HeapRunner(const ArcTable& table) { engine_.prepare(table, EngineUse::figures); }
+    HeapRunner(const ArcTable& table, const RunChoices& choices) : choices_(choices) {
+        engine_.prepare(table, EngineUse::figures);
+    }
     ChunkRecord run(const Chunk& chunk, const std::function<bool()>& keep_going) override {
-        return runChunk(engine_, chunk, keep_going);
+        return runChunk(engine_, chunk, keep_going, choices_);
     }
 
 private:
     Engine engine_;
+    RunChoices choices_;
 };
 
 class PhastRunner : public ChunkRunner {
 public:
-    explicit PhastRunner(const HierarchyView& hierarchy) { engine_.prepare(hierarchy, kMostTrees); }
+    PhastRunner(const HierarchyView& hierarchy, const RunChoices& choices) : choices_(choices) {
+        engine_.prepare(hierarchy, kMostTrees);
+        engine_.setHarmonic(choices.harmonic);
+    }
     ChunkRecord run(const Chunk& chunk, const std::function<bool()>& keep_going) override {
-        return runChunk(engine_, chunk, keep_going);
+        return runChunk(engine_, chunk, keep_going, choices_);
     }
 
 private:
     PhastEngine engine_;
+    RunChoices choices_;
 };
 
 }  // namespace
 
-std::unique_ptr<ChunkRunner> heapRunner(const ArcTable& table) { return std::make_unique<HeapRunner>(table); }
-std::unique_ptr<ChunkRunner> phastRunner(const HierarchyView& hierarchy) {
-    return std::make_unique<PhastRunner>(hierarchy);
+std::unique_ptr<ChunkRunner> heapRunner(const ArcTable& table, const RunChoices& choices) {
+    return std::make_unique<HeapRunner>(table, choices);
+}
+std::unique_ptr<ChunkRunner> phastRunner(const HierarchyView& hierarchy, const RunChoices& choices) {
+    return std::make_unique<PhastRunner>(hierarchy, choices);
 }
 
-ComputeThreads::ComputeThreads(const ArcTable& table, int count) {
-    for (int i = 0; i < count; ++i) runners_.push_back(heapRunner(table));
+ComputeThreads::ComputeThreads(const ArcTable& table, int count, const RunChoices& choices) {
+    for (int i = 0; i < count; ++i) runners_.push_back(heapRunner(table, choices));
     start();
 }
 

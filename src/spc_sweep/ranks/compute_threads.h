@@ -22,13 +22,24 @@
 // Processor time of the calling thread in nanoseconds.
 uint64_t threadCpuNs();
 
+// What the runs of a sweep give: a chunk's sources are positions 1..K of a
+// list of chosen nodes (nodes[position - 1]), or the nodes themselves when
+// the list is null; the harmonic sums are worked out only when wanted (a
+// per-source file shows them), else they are -1.
+struct RunChoices {
+    const std::vector<int32_t>* nodes = nullptr;
+    bool harmonic = true;
+};
+
 // Runs the chunk's sources on the engine (prepared). keep_going, when set,
 // is asked before each source; the chunk stops at the first false and its
 // record is then incomplete.
-ChunkRecord runChunk(Engine& engine, const Chunk& chunk, const std::function<bool()>& keep_going = {});
+ChunkRecord runChunk(Engine& engine, const Chunk& chunk, const std::function<bool()>& keep_going = {},
+                     const RunChoices& choices = {});
 // The same with PHAST, the engine's trees() sources a pass; keep_going is
 // asked before each pass. The processor time is the passes'.
-ChunkRecord runChunk(PhastEngine& engine, const Chunk& chunk, const std::function<bool()>& keep_going = {});
+ChunkRecord runChunk(PhastEngine& engine, const Chunk& chunk, const std::function<bool()>& keep_going = {},
+                     const RunChoices& choices = {});
 
 // What one compute thread runs chunks with: an engine of its own.
 class ChunkRunner {
@@ -39,14 +50,14 @@ public:
 // A heap engine over the table, for the figures alone; PHAST engines of
 // kMostTrees trees over the hierarchy. Both throw std::bad_alloc when the
 // memory is short.
-std::unique_ptr<ChunkRunner> heapRunner(const ArcTable& table);
-std::unique_ptr<ChunkRunner> phastRunner(const HierarchyView& hierarchy);
+std::unique_ptr<ChunkRunner> heapRunner(const ArcTable& table, const RunChoices& choices = {});
+std::unique_ptr<ChunkRunner> phastRunner(const HierarchyView& hierarchy, const RunChoices& choices = {});
 
 class ComputeThreads {
 public:
     // Prepares `count` heap engines over the table (throws std::bad_alloc
     // when the memory is short), and starts a thread for each.
-    ComputeThreads(const ArcTable& table, int count);
+    ComputeThreads(const ArcTable& table, int count, const RunChoices& choices = {});
     // The same with the runners that `make` gives, one a thread.
     ComputeThreads(int count, const std::function<std::unique_ptr<ChunkRunner>()>& make);
     ~ComputeThreads();  // finish() unless abandoned, then waits for the threads

@@ -25,6 +25,8 @@ std::string ranksBuild();
 // Rank 0's value, given to every rank.
 bool shareFlag(bool value);
 int64_t shareNumber(int64_t value);
+// Rank 0's ids (the chosen sources), given to every rank.
+void shareIds(std::vector<int32_t>& ids);
 // Whether every rank's value is true.
 bool allRanksAgree(bool value);
 // Every rank's values, end to end in rank order, on rank 0 (empty elsewhere).

@@ -28,6 +28,7 @@ int myRank() { return 0; }
 std::string ranksBuild() { return "built without MPI"; }
 bool shareFlag(bool value) { return value; }
 int64_t shareNumber(int64_t value) { return value; }
+void shareIds(std::vector<int32_t>&) {}
 bool allRanksAgree(bool value) { return value; }
 std::vector<uint64_t> gatherAtRankZero(const std::vector<uint64_t>& mine) { return mine; }
 double measureHandoutSeconds() { return 0; }

@@ -168,6 +168,16 @@ int64_t shareNumber(int64_t value) {
     return value;
 }
 
+void shareIds(std::vector<int32_t>& ids) {
+    const int64_t count = shareNumber(static_cast<int64_t>(ids.size()));
+    ids.resize(static_cast<size_t>(count));
+    // In pieces: MPI counts are ints.
+    for (int64_t at = 0; at < count; at += int64_t{1} << 30) {
+        const int piece = static_cast<int>(std::min<int64_t>(count - at, int64_t{1} << 30));
+        MPI_Bcast(ids.data() + at, piece, MPI_INT32_T, 0, MPI_COMM_WORLD);
+    }
+}
+
 bool allRanksAgree(bool value) {
     int mine = value ? 1 : 0, all = 0;
     MPI_Allreduce(&mine, &all, 1, MPI_INT, MPI_MIN, MPI_COMM_WORLD);

@@ -229,7 +229,7 @@ bool samplePhast(const std::string& name, const Network& network, const Prepared
 NetworkResult estimateNetwork(const std::string& name, const SweepOptions& o) {
     const bool zero = myRank() == 0;
     Network network;
-    const std::string why = zero ? readNetworkFile(name, network) : "";
+    const std::string why = zero ? loadNetworkFile(name, network) : "";
     const int64_t read = shareNumber(why.empty() ? 0 : interruption() != 0 ? 2 : 1);
     if (read != 0) {
         if (zero) complain(name, read == 2 ? why + "; nothing is estimated" : why);

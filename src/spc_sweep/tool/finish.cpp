@@ -13,6 +13,13 @@
 
 namespace {
 
+// spc_heap1's count of nontrivial triple comparisons, (n-1)(n-2) a source
+// less its arc scans, for the sources swept.
+int128 nontrivialOf(const CheckpointHeader& header, int64_t scans) {
+    const int64_t n = header.network.nodes;
+    return static_cast<int128>(header.positions()) * (n - 1) * (n - 2) - scans;
+}
+
 std::string eccentricities(int64_t diameter, int64_t radius) {
     return "largest eccentricity " + std::to_string(diameter) + (radius >= 0 ? "; radius " + std::to_string(radius)
                                                                              : "; no source reaches every node");
@@ -28,13 +35,14 @@ struct Serving {
     FinishedRecord* record;   // null without a checkpoint directory
     const SweepTally* tally;  // null: the record's figures
     MethodFacts method;
+    const ChosenSources& chosen;
     std::vector<std::string> written_now;
 
     std::string kept() const {
         return record ? "; the finished record is kept, and the same command writes what is missing" : "";
     }
     float time() const { return timePerSweepMs(totals.cpu_ns, header.repetitions); }
-    int128 nontrivial() const { return tripleCount(header.network.nodes) - totals.scans; }
+    int128 nontrivial() const { return nontrivialOf(header, totals.scans); }
     bool failed(const std::string& why) const {
         complain(item.name, why);
         return false;
@@ -70,7 +78,7 @@ struct Serving {
             if (hashFile(path, now_size, now_hash) && now_size == size && now_hash == hash) return true;
             complain(item.name, "the per-source file " + path + " no longer holds this network's figures; it is written again");
         }
-        SweepTally from_record(header.network.nodes);
+        SweepTally from_record(header.positions(), header.network.nodes);
         const SweepTally* figures = tally;
         if (figures == nullptr) {
             const std::string why = record->readFigures(from_record);
@@ -78,7 +86,7 @@ struct Serving {
             figures = &from_record;
         }
         const std::string error =
-            writePerSourceFile(path, item.name, header.network.nodes, header.network.arcs, *figures, size, hash);
+            writePerSourceFile(path, item.name, header.network.nodes, header.network.arcs, *figures, chosen, size, hash);
         if (!error.empty()) return failed("the per-source file " + path + " cannot be written: " + error + kept());
         const std::string noted = record ? record->noteServed(key, size, hash) : "";
         if (!noted.empty()) return failed("the per-source file " + path + " was written, but the finished record cannot note it (" + noted + ")");
@@ -88,6 +96,7 @@ struct Serving {
 
     bool runLog() {
         if (header.phast) return true;  // the run log holds the heap method's times alone
+        if (!chosen.all()) return true;  // nor a sweep of some sources
         const OutputKey key{"log", absolutePath(o.log_file), item.name, item.occurrence};
         return appendOnce(key, "the run-log line", o.log_file,
                           runLogLine(item.name, totals.sum, time(), totals.scans, nontrivial()));
@@ -95,12 +104,18 @@ struct Serving {
 
     bool json() {
         if (o.json_file.empty()) return true;
-        const JsonRecord r{item.name,        header.phast ? "phast" : "heap",
+        JsonRecord r{item.name,        header.phast ? "phast" : "heap",
                            method.hierarchy_seconds, method.hierarchy_bytes,
                            totals.sum,          time(),         totals.scans,    nontrivial(),
                            totals.diameter,  totals.radius,       totals.ranks,   totals.threads, header.repetitions,
                            totals.wall_seconds, static_cast<double>(totals.cpu_ns) / 1e9, totals.resumed,
-                           totals.started,   totals.ended,        totals.host};
+                           totals.started,   totals.ended,        totals.host,      0, "", "", "", ""};
+        if (!chosen.all()) {
+            SweepTally from_record(header.positions(), header.network.nodes);
+            const SweepTally* figures = tally;
+            if (figures == nullptr && record->readFigures(from_record).empty()) figures = &from_record;
+            if (figures != nullptr) chosenSourcesWords(chosen, header.network.nodes, *figures, &r);
+        }
         const OutputKey key{"json", absolutePath(o.json_file), item.name, item.occurrence};
         return appendOnce(key, "the JSON record", o.json_file, jsonText(r));
     }
@@ -122,15 +137,46 @@ bool reportOut(const std::string& name, const std::string& text, const std::stri
     return false;
 }
 
+std::string wholeNumberText(long double x) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%.0Lf", x);
+    return text;
+}
+
 }  // namespace
 
+std::string chosenSourcesWords(const ChosenSources& chosen, int64_t nodes, const SweepTally& tally, JsonRecord* json) {
+    if (chosen.all()) return {};
+    std::string words = "figures over " + chosen.words() + ", not all " + std::to_string(nodes) + " nodes";
+    if (json) {
+        json->chosen_sources = static_cast<int64_t>(chosen.ids.size());
+        json->sources = chosen.words();
+    }
+    if (!chosen.sample) return words;
+    std::vector<int128> sums;
+    sums.reserve(static_cast<size_t>(tally.nodes()));
+    for (int64_t s = 1; s <= tally.nodes(); ++s) sums.push_back(tally.figures(s).sum);
+    const SumEstimate e = estimateWholeSum(sums, nodes);
+    words += "; the sum of distances over every source is estimated at " + wholeNumberText(e.sum);
+    words += e.interval ? " (95 % interval " + wholeNumberText(e.low) + " to " + wholeNumberText(e.high) + ")"
+                        : " (a sample of one source gives no interval)";
+    if (json) {
+        json->estimated_sum = wholeNumberText(e.sum);
+        if (e.interval) {
+            json->estimate_low = wholeNumberText(e.low);
+            json->estimate_high = wholeNumberText(e.high);
+        }
+    }
+    return words;
+}
+
 std::string sweepSummaryLine(const SummaryFigures& s) {
-    char line[640];
+    char line[1024];
     std::snprintf(line, sizeof line,
-                  "spc_sweep: %d rank%s, %d thread%s (%s)%s%s; wall-clock %s s; processor time in the runs %s s; %lld "
+                  "spc_sweep: %d rank%s, %d thread%s (%s)%s%s%s%s; wall-clock %s s; processor time in the runs %s s; %lld "
                   "chunk%s, %d repetition%s; %lld source run%s resumed from the checkpoint; %s\n",
                   s.ranks, s.ranks == 1 ? "" : "s", s.threads, s.threads == 1 ? "" : "s", s.build.c_str(),
-                  s.method.empty() ? "" : "; ", s.method.c_str(),
+                  s.method.empty() ? "" : "; ", s.method.c_str(), s.sources.empty() ? "" : "; ", s.sources.c_str(),
                   plainSeconds(s.wall_seconds).c_str(),
                   plainSeconds(s.cpu_seconds).c_str(),
                   static_cast<long long>(s.chunks), s.chunks == 1 ? "" : "s", s.repetitions,
@@ -141,15 +187,16 @@ std::string sweepSummaryLine(const SummaryFigures& s) {
 
 bool finishSweep(const NetworkItem& item, const SweepOptions& o, const SweepTally& tally, CheckpointFile& checkpoint,
                  const CheckpointHeader& header, const NetworkTotals& t, const std::string& build,
-                 const MethodFacts& method) {
+                 const MethodFacts& method, const ChosenSources& chosen) {
     const std::string& name = item.name;
     const float time = timePerSweepMs(t.cpu_ns, header.repetitions);
-    const SummaryFigures summary{t.ranks,  t.threads,         build,     method.words, t.wall_seconds, static_cast<double>(t.cpu_ns) / 1e9,
-                                 t.chunks, header.repetitions, t.resumed, t.diameter,     t.radius};
+    const SummaryFigures summary{t.ranks,    t.threads,      build,         method.words,
+                                 chosenSourcesWords(chosen, header.network.nodes, tally, nullptr),
+                                 t.wall_seconds, static_cast<double>(t.cpu_ns) / 1e9, t.chunks, header.repetitions,
+                                 t.resumed,  t.diameter,     t.radius};
     const bool durable = !o.checkpoint_dir.empty();
     bool ok = reportOut(name,
-                        resultLines(t.sum, time, t.scans, tripleCount(header.network.nodes) - t.scans) +
-                            sweepSummaryLine(summary),
+                        resultLines(t.sum, time, t.scans, nontrivialOf(header, t.scans)) + sweepSummaryLine(summary),
                         durable ? "; the same command writes them again" : "");
     FinishedRecord record;
     if (durable) {
@@ -171,17 +218,17 @@ bool finishSweep(const NetworkItem& item, const SweepOptions& o, const SweepTall
             return false;
         }
     }
-    Serving serving{item, o, header, t, durable ? &record : nullptr, &tally, method, {}};
+    Serving serving{item, o, header, t, durable ? &record : nullptr, &tally, method, chosen, {}};
     return serving.all() && ok;
 }
 
 bool serveFinishedRecord(const NetworkItem& item, const SweepOptions& o, FinishedRecord& record,
-                         const CheckpointHeader& header) {
+                         const CheckpointHeader& header, const ChosenSources& chosen) {
     const NetworkTotals& t = record.totals();
     std::string now = "nothing was swept or logged now";
     bool ok = true;
     if (!record.earlier()) {
-        Serving serving{item, o, header, t, &record, nullptr, {header.phast, "", -1, 0}, {}};
+        Serving serving{item, o, header, t, &record, nullptr, {header.phast, "", -1, 0}, chosen, {}};
         ok = serving.all();
         now = "nothing was swept now";
         for (size_t i = 0; i < serving.written_now.size(); ++i) {
@@ -189,16 +236,23 @@ bool serveFinishedRecord(const NetworkItem& item, const SweepOptions& o, Finishe
         }
     }
     const float time = timePerSweepMs(t.cpu_ns, header.repetitions);
-    char line[1024];
+    std::string sources;
+    if (!chosen.all()) {
+        SweepTally figures(header.positions(), header.network.nodes);
+        sources = "; " + (record.readFigures(figures).empty()
+                              ? chosenSourcesWords(chosen, header.network.nodes, figures, nullptr)
+                              : "figures over " + chosen.words());
+    }
+    char line[1536];
     std::snprintf(line, sizeof line,
                   "spc_sweep: recorded by an earlier run%s on %d rank%s, %d thread%s that ended %s (wall-clock %s s; "
-                  "processor time in the runs %s s; %s); %s\n",
+                  "processor time in the runs %s s; %s)%s; %s\n",
                   header.phast ? " of the method phast" : "", t.ranks, t.ranks == 1 ? "" : "s", t.threads, t.threads == 1 ? "" : "s", t.ended.c_str(),
                   plainSeconds(t.wall_seconds).c_str(),
                   plainSeconds(static_cast<double>(t.cpu_ns) / 1e9).c_str(), eccentricities(t.diameter, t.radius).c_str(),
-                  now.c_str());
+                  sources.c_str(), now.c_str());
     const std::string report =
-        resultLines(t.sum, time, t.scans, tripleCount(header.network.nodes) - t.scans) + line;
+        resultLines(t.sum, time, t.scans, nontrivialOf(header, t.scans)) + line;
     return reportOut(item.name, report, "") && ok;
 }
 

@@ -12,6 +12,8 @@
 #include "spc_sweep/checkpoint/checkpoint_file.h"
 #include "spc_sweep/checkpoint/finished_record.h"
 #include "options.h"
+#include "outputs.h"
+#include "spc_sweep/plan/chosen_sources.h"
 #include "spc_sweep/plan/tally.h"
 
 // Which network of the command: its name as given, and which occurrence of
@@ -27,6 +29,7 @@ struct SummaryFigures {
     int threads = 1;  // of all ranks
     std::string build;
     std::string method;  // the method phast's words, else empty
+    std::string sources;  // chosen sources' words (chosenSourcesWords), else empty
     double wall_seconds = 0;
     double cpu_seconds = 0;
     int64_t chunks = 0;
@@ -52,15 +55,23 @@ struct MethodFacts {
 // checkpoint, then every output.
 // Whatever fails is said on standard error, and what a rerun needs is kept.
 // Returns whether everything was written.
+// With chosen sources the figures are theirs: no run-log line (it is not the
+// network's sweep), and the tool's line says which sources they are.
 bool finishSweep(const NetworkItem& item, const SweepOptions& options, const SweepTally& tally,
                  CheckpointFile& checkpoint, const CheckpointHeader& header, const NetworkTotals& totals,
-                 const std::string& build, const MethodFacts& method = {});
+                 const std::string& build, const MethodFacts& method = {}, const ChosenSources& chosen = {});
 
 // A network finished by an earlier run: writes the outputs its record has not
 // served, then its report with a line that says so. Returns whether
 // everything was written.
 bool serveFinishedRecord(const NetworkItem& item, const SweepOptions& options, FinishedRecord& record,
-                         const CheckpointHeader& header);
+                         const CheckpointHeader& header, const ChosenSources& chosen = {});
+
+// What chosen sources' figures are, for the tool's line: "figures over a
+// sample of 100 sources (seed 1), not all 5000 nodes; ..." with a sample's
+// estimate of the whole network's sum of distances; empty for every node.
+// The estimate also goes into `json`.
+std::string chosenSourcesWords(const ChosenSources& chosen, int64_t nodes, const SweepTally& tally, JsonRecord* json);
 
 // What a run cut short by a signal says on standard error.
 void reportInterruption(const std::string& name, const SweepOptions& options, int signal, int64_t recorded,

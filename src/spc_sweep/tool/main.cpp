@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "compressed/compressed_input.h"
 #include "spc_sweep/checkpoint/durable_files.h"
 #include "outputs.h"
 
@@ -24,7 +25,8 @@ const char* const kHelp =
     "and writes spc_heap1's four result lines for it, then a line of its own, to standard\n"
     "output; appends spc_heap1's run-log line to the run log once the network is done.\n"
     "Run it under mpiexec -n P or srun to spread the work over P ranks; alone it runs as\n"
-    "one process.\n"
+    "one process. A NETWORK may be compressed; read are @PACKED@,\n"
+    "told by the file's first bytes.\n"
     "\n"
     "  --method M         heap (default): the binary-heap method spc_heap1 times; phast:\n"
     "                     PHAST trees over a contraction hierarchy, the same figures far\n"
@@ -41,9 +43,17 @@ const char* const kHelp =
     "                     reports it again without sweeping\n"
     "  --log FILE         the run log (default spc_heap_output.txt)\n"
     "  --per-source FILE  write every source's figures (nodes reached, sum and largest of\n"
-    "                     the distances) to FILE; %n in FILE stands for the network's file\n"
-    "                     name, and is needed with several networks\n"
+    "                     the distances, the sum of 1/d over distances d > 0) to FILE;\n"
+    "                     %n in FILE stands for the network's file name, and is needed\n"
+    "                     with several networks\n"
     "  --json FILE        append one JSON record per completed network to FILE@JSON@\n"
+    "  --sources FILE     sweep from the nodes FILE lists alone: a .ss problem file\n"
+    "                     (p aux sp ss K, then s ID lines) or one id a line; the\n"
+    "                     figures are those sources', and no run-log line is written\n"
+    "  --sample K         sweep from K nodes drawn at random without replacement, the\n"
+    "                     same on every machine; the tool's line adds the estimate of\n"
+    "                     the whole network's sum of distances with a 95 % interval\n"
+    "  --seed S           the sample's seed (default 1)\n"
     "  --progress SECONDS a progress line every SECONDS when standard error is no\n"
     "                     terminal (default 600; 0: none)\n"
     "  --estimate SECONDS sweep nothing: spend about SECONDS of processor time per rank on\n"
@@ -85,6 +95,7 @@ int main(int argc, char** argv) {
             std::string help = kHelp;
             help.replace(help.find("@JSON@"), 6,
                          jsonRecordsBuilt() ? "" : "\n                     (not in this build: made without a JSON library)");
+            help.replace(help.find("@PACKED@"), 8, compressionsBuiltText());
             std::printf("%s\n\n%s", kSweepUsage, help.c_str());
         }
     } else {

@@ -14,7 +14,7 @@
 #include <new>
 
 #include "hierarchy_run.h"
-#include "loader/network_loader.h"
+#include "compressed/network_file.h"
 #include "outputs.h"
 #include "progress.h"
 #include "say.h"
@@ -58,6 +58,7 @@ struct RankZeroState {
     CheckpointHeader header;
     FinishedRecord record;
     PreparedHierarchy hierarchy;  // the method phast's
+    ChosenSources chosen;         // every node unless --sources or --sample
     bool reported = false;     // finished by an earlier run: nothing to sweep
     bool interrupted = false;  // a signal stopped the reading
 };
@@ -134,22 +135,42 @@ std::string takeFinishedRecord(const NetworkItem& item, const SweepOptions& o, R
 // why the network cannot be swept.
 std::string prepareOnRankZero(const NetworkItem& item, const SweepOptions& o, RankZeroState& z) {
     std::string why = checkOutputs(item.name, o);
-    if (why.empty()) why = readNetworkFile(item.name, z.network);
+    if (why.empty()) why = loadNetworkFile(item.name, z.network);
     if (!why.empty()) {
         z.interrupted = interruption() != 0;
         return why;
     }
     const int32_t nodes = z.network.nodes;
+    if (o.sample > 0) why = drawSample(nodes, o.sample, o.seed, z.chosen);
+    if (!o.sources_file.empty()) {
+        why = readSourcesFile(o.sources_file, nodes, z.chosen);
+        if (!why.empty()) why = "the sources file " + o.sources_file + ": " + why;
+    }
+    if (!why.empty()) return why;
+    const int64_t sources = z.chosen.all() ? 0 : static_cast<int64_t>(z.chosen.ids.size());
     // Chunks sized for every compute thread of every rank.
     int threads = 0;
     for (int t : o.threads_per_rank) threads += t;
-    z.schedule = std::make_unique<SweepSchedule>(nodes, o.repetitions, std::max(threads, 1));
-    z.tally = std::make_unique<SweepTally>(nodes);
+    z.schedule = std::make_unique<SweepSchedule>(sources > 0 ? sources : nodes, o.repetitions, std::max(threads, 1));
+    z.tally = std::make_unique<SweepTally>(sources > 0 ? sources : nodes, nodes);
     const bool phast = o.method == SweepMethod::phast;
-    z.header = {{nodes, z.network.arcs, 0}, o.repetitions, phast};
+    const uint64_t sources_hash = sources > 0 ? z.chosen.hash() : 0;
+    const bool harmonic = !o.per_source.empty();
+    z.header = {{nodes, z.network.arcs, 0}, o.repetitions, phast, sources, sources_hash, harmonic};
     if (!o.checkpoint_dir.empty()) {
-        z.header = {fingerprintOf(z.network), o.repetitions, phast};
+        z.header = {fingerprintOf(z.network), o.repetitions, phast, sources, sources_hash, harmonic};
         why = takeFinishedRecord(item, o, z);
+        if (why.empty() && !z.reported && harmonic) {
+            // A run without a per-source file left a record without the
+            // harmonic sums: it serves the file rather than a new sweep.
+            z.header.harmonic = false;
+            why = takeFinishedRecord(item, o, z);
+            if (z.reported) {
+                complain(item.name, "the record of a run without a per-source file has no harmonic sums: the "
+                                    "per-source file's fifth column is - (a run without that record works them out)");
+            }
+            if (!z.reported) z.header.harmonic = true;
+        }
         if (!why.empty() || z.reported) return why;
     }
     if (phast) {
@@ -220,8 +241,9 @@ NetworkResult coordinateNetwork(const NetworkItem& item, const SweepOptions& o, 
         method = {true, hierarchyWords(z.hierarchy), z.hierarchy.loaded ? -1 : z.hierarchy.build_seconds,
                   z.hierarchy.image.size()};
     }
-    return finishSweep(item, o, t, z.checkpoint, z.header, totals, ranksBuild(), method) ? NetworkResult::swept
-                                                                                            : NetworkResult::failed;
+    return finishSweep(item, o, t, z.checkpoint, z.header, totals, ranksBuild(), method, z.chosen)
+               ? NetworkResult::swept
+               : NetworkResult::failed;
 }
 
 // A run cut short ends the tool at once: the compute thread may be inside a
@@ -237,15 +259,8 @@ enum Decision : int64_t { kGo = 1, kSkip = 2, kReported = 3, kInterrupted = 4 };
 
 }  // namespace
 
-std::string readNetworkFile(const std::string& name, Network& network) {
-    std::error_code error;
-    if (std::filesystem::is_directory(name, error)) return "is a directory";
-    std::filebuf file;
-    errno = 0;
-    if (file.open(name, std::ios::in | std::ios::binary) == nullptr) {
-        return std::string("cannot be opened: ") + std::strerror(errno != 0 ? errno : ENOENT);
-    }
-    const std::string why = readNetwork(file, network, [] { return interruption() == 0; });
+std::string loadNetworkFile(const std::string& name, Network& network) {
+    const std::string why = readNetworkFile(name, network, [] { return interruption() == 0; });
     if (!why.empty() && interruption() != 0) {
         return std::string("stopped by ") + signalName(interruption()) + " while it was read";
     }
@@ -271,7 +286,7 @@ NetworkResult sweepNetwork(const NetworkItem& item, const SweepOptions& o) {
     }
     if (decision != kGo) {
         if (!why.empty()) complain(item.name, why);
-        const bool served = decision == kReported && zero && serveFinishedRecord(item, o, z.record, z.header);
+        const bool served = decision == kReported && zero && serveFinishedRecord(item, o, z.record, z.header, z.chosen);
         return zero && !served ? NetworkResult::failed : NetworkResult::swept;
     }
     const uint64_t rank_zero_extra =
@@ -283,6 +298,10 @@ NetworkResult sweepNetwork(const NetworkItem& item, const SweepOptions& o) {
     why = phast ? shareHierarchy(z.hierarchy, z.network, rank_zero_extra, o.threads, hierarchy)
                 : shareNetwork(z.network, rank_zero_extra, o.threads, table);
     clearNetwork(z.network);  // the engines read the machine's copy
+    std::vector<int32_t> chosen = z.chosen.ids;  // rank 0's, then every rank's
+    if (o.chosenSources()) shareIds(chosen);
+    // The harmonic sums cost a division a node reached: worked out only for a per-source file.
+    const RunChoices choices{o.chosenSources() ? &chosen : nullptr, !o.per_source.empty()};
     if (!why.empty()) {
         if (zero) complain(item.name, why);
         return zero ? NetworkResult::failed : NetworkResult::swept;
@@ -292,8 +311,8 @@ NetworkResult sweepNetwork(const NetworkItem& item, const SweepOptions& o) {
         std::unique_ptr<ComputeThreads> compute;
         bool prepared = true;
         try {
-            compute = phast ? std::make_unique<ComputeThreads>(o.threads, [&] { return phastRunner(hierarchy); })
-                            : std::make_unique<ComputeThreads>(table, o.threads);
+            compute = phast ? std::make_unique<ComputeThreads>(o.threads, [&] { return phastRunner(hierarchy, choices); })
+                            : std::make_unique<ComputeThreads>(table, o.threads, choices);
         } catch (const std::bad_alloc&) {
             prepared = false;
         }

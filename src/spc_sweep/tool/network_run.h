@@ -16,6 +16,6 @@ enum class NetworkResult { swept, failed, interrupted };
 // when the run was cut short.
 NetworkResult sweepNetwork(const NetworkItem& item, const SweepOptions& options);
 
-// Loads the network from the file, opened for reading only; a signal stops
-// the reading. Returns an empty string or why it cannot be swept.
-std::string readNetworkFile(const std::string& name, Network& network);
+// Loads the network from the file (plain or compressed), opened for reading
+// only; a signal stops the reading. Returns an empty string or why it cannot be swept.
+std::string loadNetworkFile(const std::string& name, Network& network);

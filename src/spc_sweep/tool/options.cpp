@@ -4,11 +4,13 @@
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
+#include <limits>
 #include <map>
 
 const char* const kSweepUsage =
     "usage: spc_sweep [--method heap|phast] [--repetitions R] [--threads N] [--checkpoint DIR] [--log FILE]\n"
-    "                 [--per-source FILE] [--json FILE] [--progress SECONDS] NETWORK...\n"
+    "                 [--per-source FILE] [--json FILE] [--progress SECONDS]\n"
+    "                 [--sources FILE | --sample K [--seed S]] NETWORK...\n"
     "       spc_sweep --estimate SECONDS [--method heap|phast] [--ranks P[xN][,P[xN]...]] [--threads N]\n"
     "                 [--repetitions R] NETWORK...";
 
@@ -90,7 +92,7 @@ std::string perSourcePath(const std::string& pattern, const std::string& network
 }
 
 std::string parseSweepOptions(const std::vector<std::string>& args, SweepOptions& options) {
-    bool only_names = false, ranks_given = false;
+    bool only_names = false, ranks_given = false, seed_given = false;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
         std::string value;
@@ -130,6 +132,21 @@ std::string parseSweepOptions(const std::vector<std::string>& args, SweepOptions
             if (!wholeNumber(value, 1, kMostThreads, options.threads)) {
                 return "--threads needs a whole number from 1 to " + std::to_string(kMostThreads);
             }
+        } else if (takeOption(args, i, "--sources", value)) {
+            if (value.empty()) return "--sources needs a file of node ids";
+            options.sources_file = value;
+        } else if (takeOption(args, i, "--sample", value)) {
+            const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), options.sample);
+            if (error != std::errc() || end != value.data() + value.size() || options.sample < 1 ||
+                options.sample > std::numeric_limits<int32_t>::max()) {
+                return "--sample needs a whole number of sources from 1 to 2147483647";
+            }
+        } else if (takeOption(args, i, "--seed", value)) {
+            const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), options.seed);
+            if (error != std::errc() || end != value.data() + value.size() || value.empty()) {
+                return "--seed needs a whole number from 0 to 18446744073709551615";
+            }
+            seed_given = true;
         } else if (takeOption(args, i, "--ranks", value)) {
             ranks_given = true;
             options.estimate_ranks.clear();
@@ -157,6 +174,11 @@ std::string parseSweepOptions(const std::vector<std::string>& args, SweepOptions
     if (options.help) return {};
     if (options.networks.empty()) return "no network file given";
     if (ranks_given && options.estimate_seconds <= 0) return "--ranks goes with --estimate";
+    if (!options.sources_file.empty() && options.sample > 0) return "--sources and --sample choose the sources two ways: give one";
+    if (seed_given && options.sample == 0) return "--seed goes with --sample";
+    if (options.chosenSources() && options.estimate_seconds > 0) {
+        return "--estimate prices the sweep of every source: it takes no --sources or --sample";
+    }
     if (!options.per_source.empty()) return perSourceProblem(options);
     return {};
 }

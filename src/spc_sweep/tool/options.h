@@ -25,6 +25,11 @@ struct SweepOptions {
         bool operator<(const RankCount& o) const { return ranks != o.ranks ? ranks < o.ranks : threads < o.threads; }
     };
     std::vector<RankCount> estimate_ranks;
+    // Chosen sources instead of every node: the ids of a file, or a sample.
+    std::string sources_file;  // --sources
+    int64_t sample = 0;        // --sample K; 0: none
+    uint64_t seed = 1;         // --seed, of the sample
+    bool chosenSources() const { return !sources_file.empty() || sample > 0; }
     // Not an option: each rank's threads, known to rank 0 once the ranks have
     // told it (the threads of a rank may differ where machines differ).
     std::vector<int> threads_per_rank;

@@ -155,8 +155,21 @@ std::string checkOutputsApart(const SweepOptions& o) {
     return {};
 }
 
+namespace {
+
+// 17 significant digits: the double read back is the one computed. "-" for
+// a source whose figures came from a checkpoint of an earlier spc_sweep.
+std::string harmonicText(const SourceFigures& f) {
+    if (!f.harmonicKnown()) return "-";
+    char text[40];
+    std::snprintf(text, sizeof text, "%.17g", f.harmonic);
+    return text;
+}
+
+}  // namespace
+
 std::string writePerSourceFile(const std::string& path, const std::string& network, int64_t nodes, int64_t arcs,
-                               const SweepTally& tally, uint64_t& size, uint64_t& hash) {
+                               const SweepTally& tally, const ChosenSources& chosen, uint64_t& size, uint64_t& hash) {
     removeLeftoverTemporaries(path);
     Fnv64 f;
     size = 0;
@@ -169,13 +182,13 @@ std::string writePerSourceFile(const std::string& path, const std::string& netwo
         std::vector<char> buffer(1 << 20);
         std::setvbuf(out, buffer.data(), _IOFBF, buffer.size());
         bool ok = put(out, "# spc_sweep per-source figures of " + network + ": " + std::to_string(nodes) + " nodes, " +
-                               std::to_string(arcs) + " arcs\n") &&
-                  put(out, "# source\treached\tsum\tlargest\n");
-        for (int64_t s = 1; ok && s <= nodes; ++s) {
+                               std::to_string(arcs) + " arcs" + (chosen.all() ? "" : "; " + chosen.words()) + "\n") &&
+                  put(out, "# source\treached\tsum\tlargest\tharmonic\n");
+        for (int64_t s = 1; ok && s <= tally.nodes(); ++s) {
             if (s % 65536 == 0 && interruption() != 0) ok = false;  // a stop: the temporary goes
             const SourceFigures fig = tally.figures(s);
-            ok = ok && put(out, std::to_string(s) + "\t" + std::to_string(fig.reached) + "\t" + formatInteger(fig.sum) +
-                                    "\t" + std::to_string(fig.largest) + "\n");
+            ok = ok && put(out, std::to_string(chosen.node(s)) + "\t" + std::to_string(fig.reached) + "\t" + formatInteger(fig.sum) +
+                                    "\t" + std::to_string(fig.largest) + "\t" + harmonicText(fig) + "\n");
         }
         ok = ok && std::fflush(out) == 0;
         std::setvbuf(out, nullptr, _IONBF, 0);  // the buffer goes before the file is closed
@@ -228,6 +241,15 @@ std::string jsonText(const JsonRecord& r) {
     j["started"] = r.started;
     j["ended"] = r.ended;
     j["host"] = r.host;
+    if (r.chosen_sources > 0) {
+        j["chosen_sources"] = r.chosen_sources;
+        j["sources"] = r.sources;
+        if (!r.estimated_sum.empty()) {
+            j["estimated_sum_of_distances"] = r.estimated_sum;
+            j["estimate_interval_95"] = r.estimate_low.empty() ? nlohmann::ordered_json(nullptr)
+                                                               : nlohmann::ordered_json({r.estimate_low, r.estimate_high});
+        }
+    }
     j["version"] = SPC_VERSION;
     return j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
 }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "options.h"
+#include "spc_sweep/plan/chosen_sources.h"
 #include "spc_sweep/plan/tally.h"
 
 // Whether a file can be appended to at path (made if absent: its directory
@@ -30,11 +31,13 @@ std::string checkOutputsApart(const SweepOptions& options);
 std::string absolutePath(const std::string& path);
 
 // The per-source file: header lines starting with #, then one line per
-// source: id, nodes reached, sum of distances, largest distance, tab-separated.
-// The same whatever the ranks, the repetitions and the resumes. Gives up on
-// a signal. Sets the file's size and hash (hashFile's).
+// source (the chosen ones, in ascending order of id): id, nodes reached, sum
+// of distances, largest distance, and the sum of 1/d over the nodes reached
+// at a distance d > 0 (17 significant digits), tab-separated. The same
+// whatever the ranks, the repetitions and the resumes. Gives up on a
+// signal. Sets the file's size and hash (hashFile's).
 std::string writePerSourceFile(const std::string& path, const std::string& network, int64_t nodes, int64_t arcs,
-                               const SweepTally& tally, uint64_t& size, uint64_t& hash);
+                               const SweepTally& tally, const ChosenSources& chosen, uint64_t& size, uint64_t& hash);
 
 // The moment now, ISO 8601 in UTC: 2026-12-08T20:01:50Z.
 std::string isoTimeNow();
@@ -63,6 +66,11 @@ struct JsonRecord {
     std::string started;
     std::string ended;
     std::string host;
+    // Chosen sources: their words ("a sample of 100 sources (seed 1)"), and
+    // a sample's estimate of the whole network's sum; empty for every node.
+    int64_t chosen_sources = 0;
+    std::string sources;
+    std::string estimated_sum, estimate_low, estimate_high;  // "" when none
 };
 // The record as one line of JSON, newline included.
 std::string jsonText(const JsonRecord& record);

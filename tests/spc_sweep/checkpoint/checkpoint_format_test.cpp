@@ -11,7 +11,7 @@ class CheckpointText : public ::testing::Test {
 protected:
     void SetUp() override {
         header_ = {{12, 30, 0x0123456789abcdefu}, 2};
-        figures_ = {{12, -(int128{1} << 70), 5, 3}, {1, 0, 0, 2}};
+        figures_ = {{12, -(int128{1} << 70), 5, 3, 1.0 / 3}, {1, 0, 0, 2, 0}};
         text_ = headerLine(header_) + figuresLine(1, figures_.data(), 2) +
                 runLine(0, 1, 2, 1000, figuresCheck(figures_.data(), 2));
         synced_ = text_.size();  // a mark: everything before it was synced
@@ -50,6 +50,8 @@ TEST_F(CheckpointText, ReadsBackEveryKindOfLine) {
     ASSERT_EQ(got_[0].sources.size(), 2u);
     EXPECT_TRUE(got_[0].sources[0] == figures_[0]);
     EXPECT_TRUE(got_[0].sources[1] == figures_[1]);
+    EXPECT_EQ(got_[0].sources[0].harmonic, 1.0 / 3);  // to the last bit
+    EXPECT_EQ(got_[0].sources[1].harmonic, 0.0);
     EXPECT_EQ(got_[1].kind, CheckpointLine::run);
     EXPECT_EQ(got_[1].repetition, 0);
     EXPECT_EQ(got_[1].cpu_ns, 1000u);
@@ -176,6 +178,12 @@ TEST_F(CheckpointText, ValuesNoRunWritesAreRefused) {
              "figures 1 1 2 " + sum129 + " 0 0",                                       // a sum past 128 bits
              std::string("figures 1 1 2 0 4611686018427387905 0"),                     // a label past 2^62
              std::string("figures 1 1 2 0 0 0 extra"),
+             // harmonic sums: all or none, 16 hex digits, within 0..reached
+             std::string("figures 1 1 2 0 0 0 h"), std::string("figures 1 1 2 0 0 0 h 3ff0000000000000 0"),
+             std::string("figures 1 1 2 0 0 0 h 3FF0000000000000"), std::string("figures 1 1 2 0 0 0 h 3ff000000000000"),
+             std::string("figures 1 1 2 0 0 0 h fff8000000000000"),  // not a number
+             std::string("figures 1 1 2 0 0 0 h bff0000000000000"),  // -1
+             std::string("figures 1 1 2 0 0 0 h 4008000000000000"),  // 3, past 1/1 for each of 2 nodes
              // done lines
              std::string("done 0 1 ns 5"), std::string("done 1 3 ns 5"), std::string("done 2 1 ns 5"),
              std::string("done 1 1 ns -1"), std::string("done 1 1"), std::string("done 1 1 ns 5 more"),
@@ -186,10 +194,14 @@ TEST_F(CheckpointText, ValuesNoRunWritesAreRefused) {
     // Just inside every bound.
     for (const std::string& body :
          {"run 2 12 12 ns 4611686018427387904" + check, "run 1 1 12 ns 0" + check, std::string("done 1 2 ns 0"),
-          std::string("figures 12 12 12 -100 4611686018427387904 30"), std::string("figures 1 1 1 0 0 0")}) {
+          std::string("figures 12 12 12 -100 4611686018427387904 30"), std::string("figures 1 1 1 0 0 0"),
+          std::string("figures 1 1 2 0 0 0 h 4000000000000000")}) {
         EXPECT_EQ(read(withBody(body)), "") << body;
         EXPECT_EQ(got_.size(), 1u) << body;
     }
+    // A line of an earlier spc_sweep, without harmonic sums, leaves them unknown.
+    ASSERT_EQ(read(withBody("figures 1 1 2 0 0 0")), "");
+    EXPECT_FALSE(got_[0].sources[0].harmonicKnown());
     // What the sink refuses, with the line's number.
     EXPECT_EQ(readCheckpointText(text_, header_,
                                  [](const CheckpointLine& l, int64_t) {

@@ -150,11 +150,24 @@ TEST_F(SweepFinish, FilesFollowTheUmaskAndOnlyTheUsersOwnRecordsCount) {
     planted = std::regex_replace(planted, std::regex("totals sum 18 "), "totals sum 99 ");
     writeFile(doneFile(), planted);
     ASSERT_EQ(chown(doneFile().c_str(), 65534, 65534), 0);
-    sweep(1, "--checkpoint ck a.gr");
+    sweep(1, "--checkpoint ck --per-source a.tsv a.gr");
     EXPECT_EQ(status_, 0) << err_;
     EXPECT_EQ(sweepReports(out_, 1), std::vector<std::string>{kNet4Report});
     EXPECT_NE(err_.find("is ignored (it belongs to another user (uid 65534), whose records are not taken); the "
                         "network is swept"), std::string::npos) << err_;
+}
+
+// A per-source file asked for after a run without one: the record serves it,
+// without a new sweep, and says that it lacks the harmonic sums.
+TEST_F(SweepFinish, ARecordWithoutHarmonicSumsServesALaterPerSourceFile) {
+    writeFile(dir_ / "a.gr", kNet4);
+    sweep(1, "--checkpoint ck a.gr");
+    ASSERT_EQ(status_, 0) << err_;
+    sweep(1, "--checkpoint ck --per-source a.tsv a.gr");
+    EXPECT_EQ(status_, 0) << err_;
+    EXPECT_NE(out_.find("nothing was swept now; written now: the per-source file a.tsv"), std::string::npos) << out_;
+    EXPECT_NE(err_.find("has no harmonic sums: the per-source file's fifth column is -"), std::string::npos) << err_;
+    EXPECT_NE(readAll(dir_ / "a.tsv").find("\n1\t4\t10\t5\t-\n"), std::string::npos) << readAll(dir_ / "a.tsv");
 }
 
 TEST_F(SweepFinish, TheEstimateStopsAtASignal) {

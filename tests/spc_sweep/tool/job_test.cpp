@@ -6,6 +6,8 @@
 
 #include <algorithm>
 
+#include <map>
+
 #include "engine/arc_layout.h"
 #include "program/program_engine.h"
 #include "spc_sweep/checkpoint/checkpoint_format.h"
@@ -328,7 +330,7 @@ TEST_F(SweepJob, TheEstimateRunsASampleAndPredicts) {
     };
     EXPECT_NE(out_.find("\n  memory: at most " + text(static_cast<double>(engineOwnBytes(layout, EngineUse::figures))) +
                         " per thread (its engine), " + text(static_cast<double>(layout.bytes)) +
-                        " per machine for its ranks' shared copy of the network, " + text(4000.0 * 24) +
+                        " per machine for its ranks' shared copy of the network, " + text(4000.0 * 32) +
                         " more on rank 0\n"),
               std::string::npos)
         << out_;
@@ -353,6 +355,37 @@ TEST_F(SweepJob, ACheckpointResumesUnderOtherThreadCounts) {
     EXPECT_EQ(sweepReports(out_, 1), std::vector<std::string>{expected_});
     EXPECT_EQ(resumedOf(out_), recorded);
     EXPECT_EQ(readAll(dir_ / "g.tsv"), readAll(dir_ / "whole.tsv"));
+}
+
+// A sample's run stopped and resumed, on other ranks, gives the whole
+// sweep's rows of its sources; a checkpoint of other sources is not taken.
+TEST_F(SweepJob, AStoppedSampleResumesAndGivesTheWholeSweepsRows) {
+    sweep(1, "--per-source whole.tsv --log whole.log g.gr");
+    ASSERT_EQ(status_, 0) << err_;
+    const std::string args = "--sample 3000 --seed 8 --checkpoint ck --per-source s.tsv g.gr";
+    interruptMidRun(1, args, [&] { return rankProcess(dir_, 0, false); });
+    ASSERT_EQ(status_, kInterrupted) << err_;
+    const int64_t recorded = recordedSaid();
+    EXPECT_GT(recorded, 0);
+    sweep(1, "--sample 3000 --seed 9 --checkpoint ck --per-source t.tsv g.gr");  // another sample: from nothing
+    ASSERT_EQ(status_, 0) << err_;
+    EXPECT_EQ(resumedOf(out_), 0);
+    sweep(kOverMpi ? 2 : 1, args);
+    ASSERT_EQ(status_, 0) << err_;
+    EXPECT_EQ(resumedOf(out_), recorded);
+    std::map<int64_t, std::string> whole;
+    std::istringstream lines(readAll(dir_ / "whole.tsv"));
+    std::string line;
+    while (std::getline(lines, line)) whole[std::atoll(line.c_str())] = line;
+    std::istringstream chosen(readAll(dir_ / "s.tsv"));
+    int64_t rows = 0;
+    while (std::getline(chosen, line)) {
+        if (line[0] == '#') continue;
+        ++rows;
+        EXPECT_EQ(line, whole[std::atoll(line.c_str())]);
+    }
+    EXPECT_EQ(rows, 3000);
+    EXPECT_FALSE(fs::exists(dir_ / "spc_heap_output.txt"));
 }
 
 // Two of three threads run sources of seconds (the first of their chunks)

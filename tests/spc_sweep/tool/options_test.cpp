@@ -70,6 +70,14 @@ TEST(SweepOptions, AcceptsEveryFormAndRefusesBadUse) {
              {{"--ranks", "4", "a.gr"}, "--ranks goes with --estimate"},
              {{"--method", "PHAST", "a.gr"}, "--method needs heap or phast"},
              {{"a.gr", "--method"}, "--method needs heap or phast"},
+             {{"--sources", "", "a.gr"}, "--sources needs a file of node ids"},
+             {{"--sample", "0", "a.gr"}, "--sample needs a whole number of sources from 1 to 2147483647"},
+             {{"--sample", "2147483648", "a.gr"}, "--sample needs a whole number of sources from 1 to 2147483647"},
+             {{"--sample", "5", "--seed", "-1", "a.gr"}, "--seed needs a whole number from 0 to 18446744073709551615"},
+             {{"--sources", "s.ss", "--sample", "5", "a.gr"}, "--sources and --sample choose the sources two ways: give one"},
+             {{"--seed", "3", "a.gr"}, "--seed goes with --sample"},
+             {{"--estimate", "1", "--sample", "5", "a.gr"},
+              "--estimate prices the sweep of every source: it takes no --sources or --sample"},
              {{"--speed", "a.gr"}, "unknown option --speed"}}) {
         EXPECT_EQ(whyNot(args), message);
     }

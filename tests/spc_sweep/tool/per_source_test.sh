@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # spc_sweep's per-source figures against NetworkX on small networks of every
 # family, with zero lengths, parallel arcs, unreachable nodes and one node;
-# the same file from 1, 2 and 3 ranks where MPI is there.
+# the same file by the method phast, from the network compressed by each of
+# gzip, xz and bzip2, and from 1, 2 and 3 ranks where MPI is there.
 #
 #   per_source_test.sh SPC_SWEEP SPC_GEN ORACLE [MPIEXEC]
 set -euo pipefail
@@ -23,6 +24,17 @@ for network in grid road random complete path one islands; do
   "$sweep" --repetitions 1 --log /dev/null --per-source "$network.tsv" "$network.gr" > /dev/null ||
     fail "spc_sweep on $network"
   "$oracle" "$network.gr" "$network.tsv" > oracle.txt || fail "$network: $(cat oracle.txt)"
+  "$sweep" --method phast --repetitions 1 --log /dev/null --per-source "$network-phast.tsv" "$network.gr" > /dev/null ||
+    fail "spc_sweep --method phast on $network"
+  cmp -s "$network.tsv" "$network-phast.tsv" || fail "the method phast wrote another file for $network"
+done
+# Compressed by the system's own tools: the plain file's figures; the name
+# in the header is the file's.
+for kind in "gzip .gz" "xz .xz" "bzip2 .bz2"; do
+  set -- $kind
+  "$1" -c road.gr > "road.gr$2"
+  "$sweep" --repetitions 1 --log /dev/null --per-source packed.tsv "road.gr$2" > /dev/null || fail "spc_sweep on road.gr$2"
+  cmp -s <(tail -n +2 road.tsv) <(tail -n +2 packed.tsv) || fail "road.gr$2 gave other figures"
 done
 if [ -n "$mpiexec" ]; then
   export OMPI_ALLOW_RUN_AS_ROOT=1 OMPI_ALLOW_RUN_AS_ROOT_CONFIRM=1 OMPI_MCA_btl=self,vader

@@ -112,7 +112,7 @@ TEST_F(PhastSweep, ResumesKeepsItsHierarchyAndBuildsADamagedOneAgain) {
     start(ranks, phast + "--per-source p.tsv g.gr");
     const std::string path = waitForCheckpoint(dir_ / "ck");
     ASSERT_FALSE(path.empty());
-    EXPECT_NE(path.find("-r1-phast.checkpoint"), std::string::npos) << path;
+    EXPECT_NE(path.find("-r1-phast-h.checkpoint"), std::string::npos) << path;  // with harmonic sums
     const pid_t zero = rankProcess(dir_, 0, kOverMpi);
     ASSERT_GT(zero, 0);
     // Held once the first chunk is recorded (its figures and run lines), so

@@ -2,6 +2,7 @@
 // program's figures and the same per-source files; a run cut short by a
 // killed rank resumes; damaged and foreign checkpoints are refused and left
 // alone; bad names, bad usage and outputs that cannot be written.
+#include "base/harmonic.h"
 #include "program/program_engine.h"
 #include "engine_support.h"
 #include "report/report.h"
@@ -75,12 +76,18 @@ TEST_P(SweepFigures, AreTheConsoleProgramsOnEveryFamily) {
         std::getline(file, line);
         EXPECT_EQ(line.rfind("# spc_sweep per-source figures of " + name + ": ", 0), 0u) << line;
         std::getline(file, line);
-        EXPECT_EQ(line, "# source\treached\tsum\tlargest");
+        EXPECT_EQ(line, "# source\treached\tsum\tlargest\tharmonic");
         for (int32_t s = 1; s <= num_nodes; ++s) {
-            const RunSummary r = summaryOf(runFrom(s));
+            const Labels labels = runFrom(s);
+            const RunSummary r = summaryOf(labels);
+            // 1/d over the distances d > 0, taken in the order of the node ids.
+            HarmonicSum harmonic;
+            for (int64_t d : labels) harmonic.add(d == M ? 0 : d);
+            char text[40];
+            std::snprintf(text, sizeof text, "%.17g", harmonic.value());
             ASSERT_TRUE(std::getline(file, line));
             ASSERT_EQ(line, std::to_string(s) + "\t" + std::to_string(r.reached) + "\t" + formatInteger(r.sum) + "\t" +
-                                std::to_string(r.largest));
+                                std::to_string(r.largest) + "\t" + text);
         }
         EXPECT_FALSE(std::getline(file, line));
     }
@@ -233,7 +240,8 @@ TEST_F(SweepRun, ABadNameAmongGoodOnesIsReportedAndTheOthersGoOn) {
 TEST_F(SweepRun, BadUsageGivesTheUsageLine) {
     const std::string usage =
         "usage: spc_sweep [--method heap|phast] [--repetitions R] [--threads N] [--checkpoint DIR] [--log FILE]\n"
-        "                 [--per-source FILE] [--json FILE] [--progress SECONDS] NETWORK...\n"
+        "                 [--per-source FILE] [--json FILE] [--progress SECONDS]\n"
+        "                 [--sources FILE | --sample K [--seed S]] NETWORK...\n"
         "       spc_sweep --estimate SECONDS [--method heap|phast] [--ranks P[xN][,P[xN]...]] [--threads N]\n"
         "                 [--repetitions R] NETWORK...\n";
     sweep(1, "");
